@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine is missing (run as root), builds the project, and then
+# either starts the product (`run`, the default) or runs every test (`test`).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=${1:-run}
+build_dir=${BUILD_DIR:-build}
+
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  apt-get update
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build_dir" -j2
+
+case "$mode" in
+  run)
+    echo "Quelbarin Decoder: the stream library is built in $build_dir."
+    echo "The converter window and the command-line converter are not part of this build yet."
+    ;;
+  test)
+    ctest --test-dir "$build_dir" --output-on-failure -j2
+    ;;
+  *)
+    echo "usage: $0 [run|test]" >&2
+    exit 2
+    ;;
+esac
