@@ -36,7 +36,14 @@ std::string ExceptionMessage(const std::exception_ptr& error) {
 void HandleException(const std::exception_ptr& error) noexcept {
   if (!error) return;
   try {
-    const std::string text = ExceptionMessage(error);
+    ShowErrorMessage(ExceptionMessage(error));
+  } catch (...) {
+    // Nowhere left to report to; the program goes on.
+  }
+}
+
+void ShowErrorMessage(const std::string& text) noexcept {
+  try {
     if (ErrorReporter* reporter = gReporter.load()) {
       reporter->ShowError(text);
     } else {

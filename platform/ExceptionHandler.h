@@ -25,4 +25,8 @@ std::string ExceptionMessage(const std::exception_ptr& error);
 // Shows the message of `error` through the reporter. Never throws.
 void HandleException(const std::exception_ptr& error) noexcept;
 
+// Shows an error message box with `text` (error icon, OK button) through the reporter, or prints
+// it to stderr when headless. Never throws.
+void ShowErrorMessage(const std::string& text) noexcept;
+
 }  // namespace platform

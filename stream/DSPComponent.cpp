@@ -8,8 +8,9 @@
 namespace stream {
 namespace {
 
-// The process-wide list of live components. Linking walks it on the main thread; the lock only
-// keeps construction and destruction on other threads from corrupting it.
+// The process-wide list of live components. Linking reads the links of every component, so a
+// link change holds this lock from start to end: chains built on different threads (the
+// command-line converter builds one per job) never see each other's links half-changed.
 std::recursive_mutex& ListMutex() {
   static std::recursive_mutex mutex;
   return mutex;
@@ -48,6 +49,7 @@ std::vector<TMMDSPComponent*> TMMDSPComponent::ComponentList() {
 // ---- links ----
 
 void TMMDSPComponent::SetInput(TMMDSPComponent* value) {
+  std::lock_guard lock(ListMutex());
   if (value == input_) return;
   if (value != nullptr && !CanConnectInput(value)) return;
   Stop();
@@ -64,6 +66,7 @@ void TMMDSPComponent::SetInput(TMMDSPComponent* value) {
 }
 
 void TMMDSPComponent::SetOutput(TMMDSPComponent* value) {
+  std::lock_guard lock(ListMutex());
   if (value == output_) return;
   if (value != nullptr && !CanConnectOutput(value)) return;
   Stop();

@@ -1,0 +1,209 @@
+#include "cli/FileConverter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+
+#include "cli/LibraryMessages.h"
+#include "cli/PartialFile.h"
+#include "sources/AudioFile.h"
+#include "sources/MpegBinding.h"
+#include "stream/SyncDriver.h"
+
+namespace cli {
+namespace fs = std::filesystem;
+
+namespace {
+
+ConversionResult Failed(std::string reason) {
+  return {ConversionResult::kFailed, std::move(reason), 0};
+}
+
+ConversionResult CancelledResult() {
+  return {ConversionResult::kCancelled, {}, 0};
+}
+
+// Why a source cannot be read, or nothing.
+std::optional<std::string> CheckSource(const fs::path& source) {
+  struct stat st {};
+  if (::stat(source.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return std::string(std::strerror(EISDIR));
+  if (!S_ISREG(st.st_mode)) return std::string("not a regular file");
+  const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  return std::nullopt;
+}
+
+bool IsSameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  if (fs::equivalent(a, b, ec) && !ec) return true;
+  const fs::path ca = fs::weakly_canonical(a, ec);
+  if (ec) return false;
+  const fs::path cb = fs::weakly_canonical(b, ec);
+  return !ec && ca == cb;
+}
+
+// Why the destination's folder cannot take the output, or nothing. Creates the folder.
+std::optional<std::string> PrepareFolder(const fs::path& destination) {
+  const fs::path folder = destination.has_parent_path() ? destination.parent_path() : ".";
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return "cannot create folder " + folder.native() + ": " + ec.message();
+  if (destination.filename().native().size() > NAME_MAX) {
+    return "cannot create " + destination.native() + ": " + std::strerror(ENAMETOOLONG);
+  }
+  if (fs::is_directory(destination, ec)) {
+    return "cannot create " + destination.native() + ": " + std::strerror(EISDIR);
+  }
+  return std::nullopt;
+}
+
+// The library's texts for a decoder module that is missing or too old name the module of the
+// original system; say which file is meant here.
+std::string DescribeLibraryError(const std::string& text) {
+  if (text == sources::kUnableToLoadDecoder || text == sources::kInvalidDecoderVersion) {
+    return std::string("cannot use the MPEG decoder module ") + sources::kMpegModuleName + " (" +
+           text + ")";
+  }
+  return text;
+}
+
+// The reason for a source that the audio file does not take: the library's own message when it
+// showed one (a decoder module that could not be loaded), else "not audio".
+std::string NotAudioReason(const LibraryMessageCapture& capture) {
+  if (!capture.Messages().empty()) return DescribeLibraryError(capture.Messages().back());
+  return "not an audio file (neither MPEG audio nor WAVE)";
+}
+
+// The components of one conversion: audio file -> sync driver -> wave file sink.
+//
+// Building and destroying a chain is serialised between the converting threads. A stream
+// component joins the process-wide component list in its base constructor, and every link change
+// calls LinkChanging on every listed component; a component that another thread is still
+// constructing (or already destroying) would be called half-made. Only Run, which neither
+// links nor creates components, goes on in parallel.
+class Chain {
+ public:
+  Chain() = default;
+  Chain(const Chain&) = delete;
+  Chain& operator=(const Chain&) = delete;
+  ~Chain() { Destroy(); }
+
+  void Build(const fs::path& source, const fs::path& partial,
+             const wave::FreeSpaceQuery& freeSpace) {
+    std::lock_guard lock(SetupMutex());
+    try {
+      // The audio file's MPEG reader needs the decoder module as soon as it is made.
+      audio = std::make_unique<sources::TMMAudioFile>(nullptr);
+      audio->SetFileName(source.native());
+      sink = std::make_unique<wave::TMMWaveFile>(nullptr);
+      sink->Wave()->SetFileMustExist(false);
+      if (freeSpace) sink->SetFreeSpaceQuery(freeSpace);
+      sink->Wave()->SetFileName(partial.native());
+      driver = std::make_unique<stream::TMMSyncDriver>(nullptr);
+      driver->SetBufferSize(FileConverter::kBufferSize);
+      driver->SetInput(audio.get());
+      driver->SetOutput(sink.get());
+    } catch (...) {
+      DestroyLocked();
+      throw;
+    }
+  }
+
+  void Destroy() {
+    if (!audio && !sink && !driver) return;
+    std::lock_guard lock(SetupMutex());
+    DestroyLocked();
+  }
+
+  std::unique_ptr<sources::TMMAudioFile> audio;
+  std::unique_ptr<wave::TMMWaveFile> sink;
+  std::unique_ptr<stream::TMMSyncDriver> driver;
+
+ private:
+  static std::mutex& SetupMutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+
+  void DestroyLocked() {
+    if (driver) {
+      driver->SetOutput(nullptr);
+      driver->SetInput(nullptr);
+    }
+    driver.reset();
+    sink.reset();
+    audio.reset();
+  }
+};
+
+}  // namespace
+
+ConversionResult FileConverter::Convert(const fs::path& source, const fs::path& destination,
+                                        const Progress& progress) const {
+  if (Cancelled()) return CancelledResult();
+  if (auto error = CheckSource(source)) return Failed(*error);
+  if (IsSameFile(source, destination)) {
+    return Failed("the output " + destination.native() + " would overwrite the source");
+  }
+  if (auto error = PrepareFolder(destination)) return Failed(*error);
+
+  PartialFile partial(destination, wave::kMaxPathLength);
+  if (!partial.NameFits()) {
+    return Failed("cannot create " + destination.native() + ": path longer than " +
+                  std::to_string(wave::kMaxPathLength) + " bytes");
+  }
+  if (std::string error = partial.ProbeCreate(); !error.empty()) {
+    return Failed("cannot create " + destination.native() + ": " + error);
+  }
+
+  LibraryMessageCapture capture;
+  Chain chain;
+  try {
+    chain.Build(source, partial.Path(), freeSpace_);
+  } catch (const sources::EMMAudioError&) {
+    return Failed(NotAudioReason(capture));
+  } catch (const std::exception& e) {
+    return Failed("cannot read audio: " + DescribeLibraryError(e.what()));
+  }
+  if (chain.audio->IsEmpty() || chain.audio->GetPWaveFormat() == nullptr) {
+    return Failed(NotAudioReason(capture));
+  }
+
+  std::string runError;
+  std::int64_t bytes = 0;
+  const sources::TMMAudioFile& audio = *chain.audio;
+  const wave::TMMWaveFile& sink = *chain.sink;
+  stream::TMMSyncDriver& driver = *chain.driver;
+  driver.OnBufferReady = [&](stream::TObject*, stream::PWaveHdr) {
+    if (progress) progress(audio.Position(), audio.FileLength());
+    // A sink that gave up takes no more data: no use decoding the rest.
+    if (sink.Failed() || Cancelled()) driver.RequestCancel();
+  };
+  try {
+    bytes = driver.Run();
+  } catch (const std::exception& e) {
+    runError = e.what();
+  }
+  const std::string sinkError = sink.Failed() ? sink.FailureMessage() : std::string();
+  chain.Destroy();  // closes the partial file before it is renamed
+
+  if (!sinkError.empty()) return Failed("cannot write " + destination.native() + ": " + sinkError);
+  if (Cancelled()) return CancelledResult();
+  if (!runError.empty()) return Failed("conversion failed: " + runError);
+  if (std::string error = partial.Commit(); !error.empty()) {
+    return Failed("cannot create " + destination.native() + ": " + error);
+  }
+  return {ConversionResult::kConverted, {}, bytes};
+}
+
+}  // namespace cli

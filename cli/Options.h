@@ -1,0 +1,35 @@
+// The command line of the converter: options, file and folder arguments, and the usage text.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+inline constexpr const char* kProgramName = "quelbarin-convert";
+
+struct Options {
+  std::optional<std::filesystem::path> outputDir;  // -o; beside each source when empty
+  unsigned jobs = 0;                               // -j; 0: one per hardware thread
+  bool quiet = false;                              // -q: no progress bar
+  bool verbose = false;                            // -v: one line per converted file
+  bool help = false;                               // -h, --help
+  std::vector<std::filesystem::path> inputs;       // files and folders, in the given order
+};
+
+struct ParsedCommandLine {
+  Options options;
+  std::string error;  // a usage error when not empty
+};
+
+// Parses the arguments after the program name. Short options may be bundled (-qv, -j4, -oDIR);
+// long ones take their value as "--jobs=4" or as the next argument. "--" ends the options.
+// Having no file is not an error here (see the caller).
+ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+}  // namespace cli

@@ -1,0 +1,90 @@
+// The decoder object: one instance of the MPEG decoder library, the file bound to it, its
+// description and the PCM format it delivers.
+// Threading: binding, properties, OpenFile/CloseFile and positioning on the main thread;
+// ReadData, ResetFile, IsEmpty and IsDone on the driving worker while a chain runs.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "mpegdec/mpegdec.h"
+#include "sources/MpegBinding.h"
+#include "sources/MpegTypes.h"
+#include "stream/MMObject.h"
+#include "stream/WaveFormat.h"
+
+namespace sources {
+
+inline constexpr const char* kChangeWhileOpen = "Change to property while device was open";
+// Scratch space for the frames decoded and dropped while positioning: twice the largest decoded
+// frame of 16-bit stereo PCM (1152 sample frames of 4 bytes).
+constexpr std::int32_t kScratchBytes = 9216;
+constexpr std::int32_t kPositionLeadFrames = 2;
+constexpr int kMaxPositionReads = 10;
+
+class TMMMpeg : public stream::TMMObject {
+ public:
+  TMMMpeg();
+  ~TMMMpeg() override;
+  TMMMpeg(const TMMMpeg&) = delete;
+  TMMMpeg& operator=(const TMMMpeg&) = delete;
+
+  // Runs when the decoder reports that the bound file changed.
+  virtual void FileChanged();
+
+  void SetFileName(const std::string& name);
+  std::string FileName() const;
+  void SetTrailingHeader(std::int32_t value);
+  std::int32_t TrailingHeader() const { return trailingHeader_; }
+  void SetExactposition(bool value);
+  bool Exactposition() const { return exactPosition_; }
+  void SetChannelMode(TChannelMode mode);
+  TChannelMode ChannelMode() const;
+
+  TMpegVersion Version() const;
+  std::int32_t Layer() const;
+  TSampleMode Mode() const;
+  std::int32_t BitRate() const;
+  std::int32_t SampleRate() const;
+  std::int32_t PlayBackRate() const;
+  std::int32_t Frames() const;
+  std::int32_t Time() const;
+  double FrameTime() const;
+  const TMpegFileInfo& Info() const { return info_; }
+
+  // The decoded PCM format; null while no file is bound.
+  const stream::TWaveFormatEx* PCMFormat() const;
+  bool IsEmpty() const;
+  bool IsDone() const;
+  std::int32_t BytesPerFrame() const;
+
+  void OpenFile();
+  void CloseFile();
+  void ResetFile();
+  bool FileOpened() const { return fileOpened_; }
+  // PCM bytes decoded into buffer (0 when the file is not open).
+  std::int32_t ReadData(void* buffer, std::int32_t count);
+  std::int32_t Position() const;
+  // Frame-exact: restarts two frames early and decodes into the wanted frame.
+  void SetPosition(std::int32_t frame);
+  // Unbinds the file.
+  void Clear();
+  // Takes over another decoder's settings and file (null: clears).
+  void Assign(const TMMMpeg* source);
+
+ private:
+  static void ChangeCallback(std::intptr_t unused, void* data);
+  void UpdatePCMFormat();
+  void Check(std::int32_t code) const;
+
+  MPEG_HANDLE handle_ = nullptr;
+  std::int32_t trailingHeader_ = 0;
+  bool exactPosition_ = false;
+  TMpegFileInfo info_{};
+  stream::TWaveFormatEx pcmFormat_{};
+  bool fileOpened_ = false;
+  std::exception_ptr callbackError_;  // raised in the callback, rethrown by the caller
+};
+
+}  // namespace sources

@@ -1,0 +1,67 @@
+// The binding to the MPEG decoder library, loaded at run time: the entry points, the version
+// check and the error texts.
+// Threading: LoadDecoder from any thread (serialised); the entry points per decoder instance.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "mpegdec/mpegdec.h"
+#include "stream/MMError.h"
+
+namespace sources {
+
+class EMMMpegError : public stream::EMMError {
+ public:
+  using stream::EMMError::EMMError;
+};
+
+inline constexpr const char* kMpegModuleName = "libmmmpeg.so";
+inline constexpr const char* kUnableToLoadDecoder = "Unable to load MMMPEG32.DLL";
+inline constexpr const char* kInvalidDecoderVersion = "Invalid Mpeg Decoder DLL version";
+constexpr std::int32_t kMinDecoderVersion = 20;
+
+// One pointer per entry point of the library.
+struct MpegApi {
+  decltype(&::mpeg_Version) Version = nullptr;
+  decltype(&::mpeg_Init) Init = nullptr;
+  decltype(&::mpeg_Done) Done = nullptr;
+  decltype(&::mpeg_SetDecodeCallback) SetDecodeCallback = nullptr;
+  decltype(&::mpeg_SetDecodeMode) SetDecodeMode = nullptr;
+  decltype(&::mpeg_Clear) Clear = nullptr;
+  decltype(&::mpeg_SetTrailingHeader) SetTrailingHeader = nullptr;
+  decltype(&::mpeg_SetFileOffset) SetFileOffset = nullptr;
+  decltype(&::mpeg_SetExactPosition) SetExactPosition = nullptr;
+  decltype(&::mpeg_SetFileName) SetFileName = nullptr;
+  decltype(&::mpeg_GetFileName) GetFileName = nullptr;
+  decltype(&::mpeg_GetEmpty) GetEmpty = nullptr;
+  decltype(&::mpeg_GetFileInfo) GetFileInfo = nullptr;
+  decltype(&::mpeg_SetChannelMode) SetChannelMode = nullptr;
+  decltype(&::mpeg_GetChannelMode) GetChannelMode = nullptr;
+  decltype(&::mpeg_SetPosition) SetPosition = nullptr;
+  decltype(&::mpeg_GetPosition) GetPosition = nullptr;
+  decltype(&::mpeg_OpenFile) OpenFile = nullptr;
+  decltype(&::mpeg_CloseFile) CloseFile = nullptr;
+  decltype(&::mpeg_ResetFile) ResetFile = nullptr;
+  decltype(&::mpeg_ReadDataBytes) ReadDataBytes = nullptr;
+  decltype(&::mpeg_ReadDataBytesEx) ReadDataBytesEx = nullptr;
+  decltype(&::mpeg_AbortReadData) AbortReadData = nullptr;
+  decltype(&::mpeg_GetDone) GetDone = nullptr;
+  decltype(&::mpeg_ScanFile) ScanFile = nullptr;
+  decltype(&::mpeg_ScanFileEx) ScanFileEx = nullptr;
+  decltype(&::mpeg_EncryptFile) EncryptFile = nullptr;
+  decltype(&::mpeg_ReadID3Tag) ReadID3Tag = nullptr;
+  decltype(&::mpeg_GetErrorText) GetErrorText = nullptr;
+};
+
+// Loads the library once (later calls only report whether it is loaded). A missing library or
+// one older than version 20 is shown to the user in a message box and gives false.
+bool LoadDecoder();
+// The entry points; valid only after LoadDecoder returned true.
+const MpegApi& Mpeg();
+// The decoder's text for an error number ("" when it has none).
+std::string ErrorText(std::int32_t code);
+// Low byte of a Boolean result.
+inline bool MpegBool(std::int32_t value) { return (value & 0xFF) != 0; }
+
+}  // namespace sources

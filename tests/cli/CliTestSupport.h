@@ -1,0 +1,111 @@
+// Shared by the converter's tests: a scratch folder, the MPEG fixtures and a check that a file
+// is a complete PCM WAVE file.
+#pragma once
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace cli::test {
+
+namespace fs = std::filesystem;
+
+inline fs::path Fixture(const std::string& name) {
+  return fs::path(QD_MP3_FIXTURES) / name;
+}
+
+inline std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteAll(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    static std::atomic<int> serial{0};
+    path_ = fs::temp_directory_path() /
+            ("qd-cli-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const fs::path& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+// A tmpfs mounted over a folder for the life of the object; Mounted() is false when this process
+// may not mount (the tests that need one skip then).
+class TmpfsMount {
+ public:
+  TmpfsMount(const fs::path& where, const char* options, unsigned long flags = 0) : where_(where) {
+    fs::create_directories(where);
+    mounted_ = ::mount("tmpfs", where.c_str(), "tmpfs", flags, options) == 0;
+  }
+  ~TmpfsMount() {
+    if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+  }
+  bool Mounted() const { return mounted_; }
+
+ private:
+  fs::path where_;
+  bool mounted_ = false;
+};
+
+// Files under `folder` whose name looks like a partial output.
+inline std::vector<fs::path> PartialFiles(const fs::path& folder) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.path().filename().native().find(".partial-") != std::string::npos) {
+      found.push_back(entry.path());
+    }
+  }
+  return found;
+}
+
+// The size of the "data" chunk of a whole PCM WAVE file: the RIFF size matches the file, a PCM
+// "fmt " chunk comes before a non-empty "data" chunk that lies within the file. 0 otherwise.
+inline std::uint32_t PcmDataBytes(const fs::path& path) {
+  const std::string b = ReadAll(path);
+  auto u32 = [&](std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+  };
+  if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) return 0;
+  if (u32(4) != b.size() - 8) return 0;
+  bool pcm = false;
+  for (std::size_t at = 12; at + 8 <= b.size();) {
+    const std::string id = b.substr(at, 4);
+    const std::uint32_t size = u32(at + 4);
+    if (at + 8 + size > b.size()) return 0;
+    if (id == "fmt " && size >= 16) pcm = b[at + 8] == 1 && b[at + 9] == 0;
+    if (id == "data") return pcm ? size : 0;
+    at += 8 + size + (size & 1);
+  }
+  return 0;
+}
+
+inline bool IsCompletePcmWav(const fs::path& path) {
+  return PcmDataBytes(path) > 0;
+}
+
+}  // namespace cli::test
