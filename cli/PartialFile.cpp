@@ -1,6 +1,7 @@
 #include "cli/PartialFile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,14 +49,9 @@ std::string PartialFile::ProbeCreate() const {
 }
 
 std::string PartialFile::Commit() {
-  // The data reach the disk before the name does: after a crash the destination is either the
-  // old file or the complete new one.
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  const bool synced = ::fsync(fd) == 0;
-  const int syncError = errno;
-  ::close(fd);
-  if (!synced) return std::strerror(syncError);
+  // The rename is atomic: the destination is either absent (or the old file) or the complete
+  // new one. The data are not forced to the disk first; that would double the time of a
+  // conversion for a guarantee that only matters when the whole system crashes.
   if (::rename(path_.c_str(), destination_.c_str()) != 0) return std::strerror(errno);
   committed_ = true;
   return {};

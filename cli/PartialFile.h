@@ -25,8 +25,8 @@ class PartialFile {
   // Creates the file and removes it again: tells whether the writer will be able to create it.
   // Returns the error text ("" on success).
   std::string ProbeCreate() const;
-  // Flushes the written file to the disk and renames it to the destination. Returns the error
-  // text ("" on success); on success the file is no longer removed.
+  // Renames the written file to the destination. Returns the error text ("" on success); on
+  // success the file is no longer removed.
   std::string Commit();
   // Removes the file now (no error when it does not exist).
   void Remove() const;

@@ -111,6 +111,39 @@ size_t readFully(int fd, uint64_t offset, void* buffer, size_t size) {
   return done;
 }
 
+// Reads of a file through a read-ahead block: binding looks at every frame header and
+// libmpg123 asks for each header and frame separately, a few bytes at a time.
+class CachedReader {
+ public:
+  static constexpr size_t kBlockSize = 64 * 1024;
+
+  explicit CachedReader(int fd = -1) : fd_(fd) {}
+  void setFd(int fd) {
+    fd_ = fd;
+    blockLength_ = 0;
+  }
+
+  size_t read(uint64_t offset, void* buffer, size_t size) {
+    if (size >= kBlockSize) return readFully(fd_, offset, buffer, size);
+    if (offset < blockStart_ || offset + size > blockStart_ + blockLength_) {
+      block_.resize(kBlockSize);
+      blockStart_ = offset;
+      blockLength_ = readFully(fd_, offset, block_.data(), kBlockSize);
+    }
+    const size_t available =
+        offset >= blockStart_ + blockLength_ ? 0 : size_t(blockStart_ + blockLength_ - offset);
+    const size_t n = std::min(size, available);
+    std::memcpy(buffer, block_.data() + (offset - blockStart_), n);
+    return n;
+  }
+
+ private:
+  int fd_;
+  std::vector<char> block_;
+  uint64_t blockStart_ = 0;
+  size_t blockLength_ = 0;
+};
+
 class FileDescriptor {
  public:
   FileDescriptor() = default;
@@ -135,6 +168,7 @@ class FileDescriptor {
 // false frame headers libmpg123's resync would otherwise decode as noise).
 struct StreamReader {
   int fd = -1;
+  CachedReader cache;
   std::vector<mpegdec::FrameSpan> spans;
   std::vector<int64_t> starts;  // stream offset of each span
   int64_t size = 0;
@@ -162,13 +196,10 @@ mpg123_ssize_t readStream(void* handle, void* buffer, size_t size) {
   const auto& span = reader->spans[index];
   const int64_t left = int64_t(span.end - span.begin) - offset;
   size = size_t(std::min<int64_t>(int64_t(size), left));
-  ssize_t got;
-  do {
-    got = pread(reader->fd, buffer, size, off_t(int64_t(span.begin) + offset));
-  } while (got < 0 && errno == EINTR);
-  if (got < 0) return -1;
-  reader->position += got;
-  return got;
+  const size_t got = reader->cache.read(uint64_t(int64_t(span.begin) + offset), buffer, size);
+  if (got == 0 && size > 0) return 0;
+  reader->position += int64_t(got);
+  return mpg123_ssize_t(got);
 }
 
 off_t seekStream(void* handle, off_t offset, int whence) {
@@ -204,6 +235,7 @@ class Decoder {
 
   Decoder(int fd, std::vector<mpegdec::FrameSpan> spans) {
     reader_.fd = fd;
+    reader_.cache.setFd(fd);
     reader_.setSpans(std::move(spans));
   }
   Decoder(const Decoder&) = delete;
@@ -534,8 +566,9 @@ int32_t mpeg_instance::bind(const char* name) {
       return MPEG_ERR_OPEN_FAILED;
     }
     const uint64_t size = uint64_t(status.st_size);
-    const mpegdec::ByteReader reader = [fd](uint64_t offset, void* buffer, size_t count) {
-      return readFully(fd, offset, buffer, count);
+    auto cached = std::make_shared<CachedReader>(fd);
+    const mpegdec::ByteReader reader = [cached](uint64_t offset, void* buffer, size_t count) {
+      return cached->read(offset, buffer, count);
     };
 
     ByteRange range{0, size};

@@ -198,8 +198,9 @@ std::int64_t MmioFile::Read(char* dst, std::int64_t count) {
     // Leaving the window: the disk must hold its writes before it is read.
     if (!Flush()) return done > 0 ? done : -1;
     const std::int64_t rest = count - done;
-    if (rest >= BufSize()) {
-      // Large requests go straight into the caller's buffer.
+    if (rest >= BufSize() || count >= BufSize()) {
+      // Large requests go straight into the caller's buffer, also the tail of one that began in
+      // the window: refilling the window would copy every following request through it.
       const std::int64_t n = ReadAt(dst + done, rest, pos_);
       if (n < 0) return done > 0 ? done : -1;
       pos_ += n;

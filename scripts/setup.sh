@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine is missing (run as root), builds the project, and then
-# either starts the product (`run`, the default) or runs every test (`test`).
+# either starts the product (`run`, the default: converts the files given after it, or a bundled
+# sample, into ./out) or runs every test (`test`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,14 +27,16 @@ cmake --build "$build_dir" -j2
 
 case "$mode" in
   run)
-    echo "Quelbarin Decoder: the stream library is built in $build_dir."
-    echo "The converter window and the command-line converter are not part of this build yet."
+    # Converts the files given after "run" (default: a bundled sample) into ./out.
+    shift || true
+    if (($# == 0)); then set -- tests/data/mp3/cbr44_joint.mp3; fi
+    "$build_dir/bin/quelbarin-convert" -v -o "${QD_OUTPUT:-out}" -- "$@"
     ;;
   test)
     ctest --test-dir "$build_dir" --output-on-failure -j2
     ;;
   *)
-    echo "usage: $0 [run|test]" >&2
+    echo "usage: $0 [run [FILE-OR-FOLDER...]|test]" >&2
     exit 2
     ;;
 esac

@@ -197,6 +197,12 @@ void TMMACMConverter::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
     }
     if (FlushOrFail(0) <= 0) break;
   }
+  // The block is full, the input has ended and every converted byte is out: flush now, so that
+  // what the steps still hold (a resampler's tail) comes in the next block, and a stream with
+  // nothing left (a part frame at most) ends here instead of with an empty block.
+  if (want < 1 && inputEnded_ && running_ && chain.OutputRead == chain.OutputBytes) {
+    FlushOrFail(0);
+  }
   MoreBuffers = inputMore_ || chain.OutputRead < chain.OutputBytes || chain.MorePending;
 }
 

@@ -69,7 +69,11 @@ Binding& TheBinding() {
 
 }  // namespace
 
-bool AcmUsable() { return TheBinding().usable; }
-const AcmApi& Acm() { return TheBinding().api; }
+bool AcmUsable() {
+  return TheBinding().usable;
+}
+const AcmApi& Acm() {
+  return TheBinding().api;
+}
 
 }  // namespace sources

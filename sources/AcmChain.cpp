@@ -225,7 +225,9 @@ std::int64_t AcmChain::ConvertStep(std::uint32_t n) {
   return Run(n, ACM_STREAMCONVERTF_BLOCKALIGN);
 }
 
-std::int64_t AcmChain::FlushChain(std::uint32_t n) { return Run(n, ACM_STREAMCONVERTF_END); }
+std::int64_t AcmChain::FlushChain(std::uint32_t n) {
+  return Run(n, ACM_STREAMCONVERTF_END);
+}
 
 void AcmChain::ResetChain() {
   OutputRead = OutputBytes;

@@ -25,8 +25,8 @@ struct AcmStep {
   std::uint32_t sourceSize = 0;
   std::uint8_t* destination = nullptr;
   std::uint32_t destinationSize = 0;
-  std::uint32_t leftover = 0;           // source bytes the last call did not use
-  std::vector<std::uint8_t> saved;      // where they wait for the next call
+  std::uint32_t leftover = 0;       // source bytes the last call did not use
+  std::vector<std::uint8_t> saved;  // where they wait for the next call
   ACMSTREAMHEADER header{};
   bool prepared = false;
 };

@@ -60,7 +60,9 @@ std::string TMMCustomAudioFile::FileName() const {
   return FileType() == ftMpeg ? mpegReader_->FileName() : waveReader_->Wave()->FileName();
 }
 
-TMMAudioFileType TMMCustomAudioFile::FileType() const { return mpegBound_ ? ftMpeg : ftWave; }
+TMMAudioFileType TMMCustomAudioFile::FileType() const {
+  return mpegBound_ ? ftMpeg : ftWave;
+}
 
 bool TMMCustomAudioFile::IsEmpty() const {
   return waveReader_->Wave()->IsEmpty() && mpegReader_->Mpeg()->IsEmpty();
@@ -122,7 +124,8 @@ void TMMCustomAudioFile::SetPosition(std::int64_t ms) {
   ms = std::min(ms, playEnd_);
   if (mpegBound_) {
     const double frameTime = fileInfo_.FrameTime;
-    const auto frame = frameTime > 0 ? static_cast<std::int32_t>(std::nearbyint(ms / frameTime)) : 0;
+    const auto frame =
+        frameTime > 0 ? static_cast<std::int32_t>(std::nearbyint(ms / frameTime)) : 0;
     mpegReader_->Mpeg()->SetPosition(frame);
   } else {
     waveReader_->Wave()->SetPosition(ms);
@@ -184,10 +187,9 @@ void TMMCustomAudioFile::RebuildEnvelope() {
   points.push_back({MsToBytes(e), volume_});
   points.push_back({MsToBytes(e + fadeOut_), 0});
   points.push_back({MsToBytes(fileLength_ + kEnvelopeTailMs), 0});
-  std::stable_sort(points.begin(), points.end(),
-                   [](const EnvelopePoint& a, const EnvelopePoint& b) {
-                     return a.position < b.position;
-                   });
+  std::stable_sort(
+      points.begin(), points.end(),
+      [](const EnvelopePoint& a, const EnvelopePoint& b) { return a.position < b.position; });
   // Channel gains of a gain: panning to one side lowers the other.
   auto left = [this](std::int32_t gain) {
     return panning_ > 0 ? static_cast<std::int32_t>(std::int64_t{kMaxPanning - panning_} * gain /
@@ -368,9 +370,17 @@ void TMMCustomAudioFile::StandaloneOpen() {
   }
 }
 
-void TMMCustomAudioFile::StandaloneStart() { WalkInnerChain(&stream::TMMDSPComponent::Start); }
-void TMMCustomAudioFile::StandaloneStop() { WalkInnerChain(&stream::TMMDSPComponent::Stop); }
-void TMMCustomAudioFile::StandaloneReset() { WalkInnerChain(&stream::TMMDSPComponent::Reset); }
-void TMMCustomAudioFile::StandaloneClose() { WalkInnerChain(&stream::TMMDSPComponent::Close); }
+void TMMCustomAudioFile::StandaloneStart() {
+  WalkInnerChain(&stream::TMMDSPComponent::Start);
+}
+void TMMCustomAudioFile::StandaloneStop() {
+  WalkInnerChain(&stream::TMMDSPComponent::Stop);
+}
+void TMMCustomAudioFile::StandaloneReset() {
+  WalkInnerChain(&stream::TMMDSPComponent::Reset);
+}
+void TMMCustomAudioFile::StandaloneClose() {
+  WalkInnerChain(&stream::TMMDSPComponent::Close);
+}
 
 }  // namespace sources

@@ -55,8 +55,12 @@ const stream::TWaveFormatEx* TMMMpeg::PCMFormat() const {
   return IsEmpty() ? nullptr : &pcmFormat_;
 }
 
-bool TMMMpeg::IsEmpty() const { return MpegBool(Mpeg().GetEmpty(handle_)); }
-bool TMMMpeg::IsDone() const { return MpegBool(Mpeg().GetDone(handle_)); }
+bool TMMMpeg::IsEmpty() const {
+  return MpegBool(Mpeg().GetEmpty(handle_));
+}
+bool TMMMpeg::IsDone() const {
+  return MpegBool(Mpeg().GetDone(handle_));
+}
 
 void TMMMpeg::SetFileName(const std::string& name) {
   CloseFile();
@@ -105,16 +109,30 @@ TChannelMode TMMMpeg::ChannelMode() const {
 TMpegVersion TMMMpeg::Version() const {
   return IsEmpty() ? v1 : static_cast<TMpegVersion>(info_.Version);
 }
-std::int32_t TMMMpeg::Layer() const { return IsEmpty() ? 0 : info_.Layer; }
+std::int32_t TMMMpeg::Layer() const {
+  return IsEmpty() ? 0 : info_.Layer;
+}
 TSampleMode TMMMpeg::Mode() const {
   return IsEmpty() ? smStereo : static_cast<TSampleMode>(info_.Mode);
 }
-std::int32_t TMMMpeg::BitRate() const { return IsEmpty() ? 0 : info_.BitRate; }
-std::int32_t TMMMpeg::SampleRate() const { return IsEmpty() ? 0 : info_.SampleRate; }
-std::int32_t TMMMpeg::PlayBackRate() const { return IsEmpty() ? 0 : info_.PlayBackRate; }
-std::int32_t TMMMpeg::Frames() const { return IsEmpty() ? 0 : info_.Frames; }
-std::int32_t TMMMpeg::Time() const { return IsEmpty() ? 0 : info_.Time; }
-double TMMMpeg::FrameTime() const { return IsEmpty() ? 0.0 : info_.FrameTime; }
+std::int32_t TMMMpeg::BitRate() const {
+  return IsEmpty() ? 0 : info_.BitRate;
+}
+std::int32_t TMMMpeg::SampleRate() const {
+  return IsEmpty() ? 0 : info_.SampleRate;
+}
+std::int32_t TMMMpeg::PlayBackRate() const {
+  return IsEmpty() ? 0 : info_.PlayBackRate;
+}
+std::int32_t TMMMpeg::Frames() const {
+  return IsEmpty() ? 0 : info_.Frames;
+}
+std::int32_t TMMMpeg::Time() const {
+  return IsEmpty() ? 0 : info_.Time;
+}
+double TMMMpeg::FrameTime() const {
+  return IsEmpty() ? 0.0 : info_.FrameTime;
+}
 
 std::int32_t TMMMpeg::BytesPerFrame() const {
   if (IsEmpty()) return 0;
@@ -148,7 +166,9 @@ std::int32_t TMMMpeg::ReadData(void* buffer, std::int32_t count) {
   return n;
 }
 
-std::int32_t TMMMpeg::Position() const { return Mpeg().GetPosition(handle_); }
+std::int32_t TMMMpeg::Position() const {
+  return Mpeg().GetPosition(handle_);
+}
 
 void TMMMpeg::SetPosition(std::int32_t frame) {
   const std::int32_t target =

@@ -73,8 +73,8 @@ bool LoadDecoder() {
   const bool complete = a.Init && a.Done && a.SetFileName && a.GetFileName && a.GetEmpty &&
                         a.GetFileInfo && a.SetTrailingHeader && a.SetExactPosition &&
                         a.SetChannelMode && a.GetChannelMode && a.SetPosition && a.GetPosition &&
-                        a.OpenFile && a.CloseFile && a.ResetFile && a.ReadDataBytes &&
-                        a.GetDone && a.Clear && a.GetErrorText;
+                        a.OpenFile && a.CloseFile && a.ResetFile && a.ReadDataBytes && a.GetDone &&
+                        a.Clear && a.GetErrorText;
   if (a.Version == nullptr || a.Version() < kMinDecoderVersion || !complete) {
     b.loaded = false;
     platform::FreeModule(b.module);
@@ -85,7 +85,9 @@ bool LoadDecoder() {
   return b.loaded;
 }
 
-const MpegApi& Mpeg() { return TheBinding().api; }
+const MpegApi& Mpeg() {
+  return TheBinding().api;
+}
 
 std::string ErrorText(std::int32_t code) {
   char buffer[256] = {};

@@ -62,6 +62,8 @@ const MpegApi& Mpeg();
 // The decoder's text for an error number ("" when it has none).
 std::string ErrorText(std::int32_t code);
 // Low byte of a Boolean result.
-inline bool MpegBool(std::int32_t value) { return (value & 0xFF) != 0; }
+inline bool MpegBool(std::int32_t value) {
+  return (value & 0xFF) != 0;
+}
 
 }  // namespace sources

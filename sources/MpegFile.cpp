@@ -67,9 +67,8 @@ void TMMMPEGFile::BufferLoad(stream::PWaveHdr hdr, bool& MoreBuffers) {
     const bool empty = mpeg_->IsEmpty();
     if (!empty && mpegStarted_ && enabled_) {
       const std::int32_t n =
-          fileOpened_
-              ? mpeg_->ReadData(hdr->Data(), static_cast<std::int32_t>(hdr->dwBufferLength))
-              : 0;
+          fileOpened_ ? mpeg_->ReadData(hdr->Data(), static_cast<std::int32_t>(hdr->dwBufferLength))
+                      : 0;
       hdr->dwBytesRecorded = static_cast<std::uint32_t>(std::max(n, 0));
       if (n <= 0) return;
       if (!mpeg_->IsDone()) {

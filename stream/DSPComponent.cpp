@@ -95,7 +95,9 @@ void TMMDSPComponent::SetOutputLink(TMMDSPComponent* component, std::string_view
 void TMMDSPComponent::NotifyLinkChange(TMMDSPComponent* sender, bool inputSide,
                                        std::string_view propName) {
   std::lock_guard lock(ListMutex());
-  for (TMMDSPComponent* c : List()) c->LinkChanging(sender, inputSide, propName);
+  // The list holds components that other threads may still be constructing or destroying, so
+  // their virtual functions must not be called: the link check reads base fields only.
+  for (TMMDSPComponent* c : List()) c->TMMDSPComponent::LinkChanging(sender, inputSide, propName);
 }
 
 bool TMMDSPComponent::FindLinkProperty(std::string_view name, TMMDSPComponent*& value) const {

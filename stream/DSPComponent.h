@@ -87,7 +87,8 @@ class TMMDSPComponent : public TMMCustomDSPComponent {
   static std::vector<TMMDSPComponent*> ComponentList();
 
  protected:
-  // Called on every live component when a link is about to change (see NotifyLinkChange).
+  // Called on every live component when a link is about to change (see NotifyLinkChange, which
+  // calls this base version: the list also holds components under construction).
   virtual void LinkChanging(TMMDSPComponent* sender, bool inputSide, std::string_view propName);
   // Only store the reference and the name (cut to 20 characters).
   virtual void SetInputLink(TMMDSPComponent* component, std::string_view name);

@@ -37,7 +37,8 @@ inline constexpr const char* kUnknownFormat = "Unknown";                        
 constexpr std::int32_t kDefaultIOBufferSize = 32768;
 constexpr std::int32_t kMinIOBufferSize = 8192;
 constexpr std::uint32_t kDefaultSampleRate = 11025;
-constexpr std::size_t kMaxPathLength = 260;
+// The longest path a file can be created under (the platform's PATH_MAX less the terminator).
+constexpr std::size_t kMaxPathLength = 4095;
 
 // Sample frames left out of the play: [first, first + length).
 struct TMMCutRange {

@@ -38,7 +38,6 @@ class ScratchDir {
     static std::atomic<int> serial{0};
     path_ = fs::temp_directory_path() /
             ("qd-cli-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-    fs::remove_all(path_);
     fs::create_directories(path_);
   }
   ~ScratchDir() {

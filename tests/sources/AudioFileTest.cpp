@@ -103,8 +103,8 @@ TEST(AudioFileTest, VolumeAndPanningScaleTheChannels) {
   WriteWav(path, Pcm(2, 8000, 16), Constant(8000 * 2, 8000));
   TMMAudioFile file(nullptr);
   file.SetFileName(path);
-  file.SetVolume(8192);      // half
-  file.SetPanning(16384);    // right side: left at half of the volume
+  file.SetVolume(8192);    // half
+  file.SetPanning(16384);  // right side: left at half of the volume
   const auto out = Pull(file, 4096);
   ASSERT_EQ(out.size(), 16000u);
   const std::size_t mid = 8000;

@@ -25,7 +25,9 @@ using namespace std::chrono_literals;
 
 const std::string kFixtures = QD_MP3_FIXTURES;
 
-bool HaveMpg123() { return std::system("mpg123 --version > /dev/null 2>&1") == 0; }
+bool HaveMpg123() {
+  return std::system("mpg123 --version > /dev/null 2>&1") == 0;
+}
 
 struct Pcm16 {
   stream::TWaveFormatEx format{};
@@ -115,9 +117,9 @@ TEST_P(Mp3ConversionTest, MatchesMpg123ExceptTheFirstAndLastMillisecond) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, Mp3ConversionTest,
                          ::testing::Values("cbr44_joint.mp3", "cbr48_mono.mp3", "cbr22_joint.mp3",
                                            "cbr11_stereo.mp3", "cbr8_mono.mp3", "vbr16_mono.mp3",
-                                           "vbr32_stereo.mp3", "notag_vbr22.mp3",
-                                           "id3v2_big.mp3", "layer2_48.mp2", "free44.mp3",
-                                           "junk_start.mp3", "truncated.mp3"));
+                                           "vbr32_stereo.mp3", "notag_vbr22.mp3", "id3v2_big.mp3",
+                                           "layer2_48.mp2", "free44.mp3", "junk_start.mp3",
+                                           "truncated.mp3"));
 
 // A damaged frame is concealed, so its samples may differ from another decoder's; the length
 // may not.

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "stream/WaveFormat.h"
@@ -34,8 +34,8 @@ class TempDir {
 
 inline stream::TWaveFormatEx Pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
   const auto align = static_cast<std::uint16_t>(channels * bits / 8);
-  return stream::TWaveFormatEx{stream::WAVE_FORMAT_PCM, channels, rate, rate * align, align, bits,
-                               0};
+  return stream::TWaveFormatEx{
+      stream::WAVE_FORMAT_PCM, channels, rate, rate * align, align, bits, 0};
 }
 
 inline void WriteWav(const std::string& path, const stream::TWaveFormatEx& format,
