@@ -77,6 +77,10 @@ class MmioFile {
   // Writes the dirty part of the window; false when some of it could not be written (it stays
   // dirty, so a later flush tries again and reports again).
   bool Flush();
+  // Drops the window with whatever it holds that was not written.
+  void Discard() {
+    if (!memory_) DropWindow();
+  }
   int SetBuffer(std::int64_t size);
   void GetInfo(MMIOINFO* info) const;
   // A memory file's buffer is its block.
@@ -473,6 +477,12 @@ int mmioGetInfo(HMMIO handle, MMIOINFO* info, std::uint32_t /*flags*/) {
 int mmioFlush(HMMIO handle, std::uint32_t /*flags*/) {
   if (handle == nullptr) return kInvalidHandle;
   return handle->Flush() ? kOk : kCannotWrite;
+}
+
+int mmioDiscardBuffer(HMMIO handle) {
+  if (handle == nullptr) return kInvalidHandle;
+  handle->Discard();
+  return kOk;
 }
 
 std::int64_t mmioBufferSize(HMMIO handle) {

@@ -46,8 +46,8 @@ constexpr std::uint32_t FOURCC_LIST = MakeFourCC('L', 'I', 'S', 'T');
 struct MMCKINFO {
   std::uint32_t ckid = 0;
   std::uint32_t cksize = 0;
-  std::uint32_t fccType = 0;        // form or list type of "RIFF" and "LIST" chunks
-  std::uint64_t dwDataOffset = 0;   // file offset of the chunk's data (the type for RIFF/LIST)
+  std::uint32_t fccType = 0;       // form or list type of "RIFF" and "LIST" chunks
+  std::uint64_t dwDataOffset = 0;  // file offset of the chunk's data (the type for RIFF/LIST)
   std::uint32_t dwFlags = 0;
 };
 
@@ -95,6 +95,9 @@ int mmioSetBuffer(HMMIO handle, char* buffer, std::int64_t size, std::uint32_t f
 int mmioGetInfo(HMMIO handle, MMIOINFO* info, std::uint32_t flags);
 // Writes buffered data to the file. 0 on success.
 int mmioFlush(HMMIO handle, std::uint32_t flags);
+// Drops the buffered bytes that could not be written (after a failed flush on a full disk), so
+// that the file can be completed in place with what reached it. 0 on success.
+int mmioDiscardBuffer(HMMIO handle);
 // The current buffer size (for tests and benchmarks).
 std::int64_t mmioBufferSize(HMMIO handle);
 

@@ -91,9 +91,38 @@ std::uint16_t RepairFormat(TWaveFormatEx* f, std::size_t storedBytes) {
   return static_cast<std::uint16_t>((f->wBitsPerSample * f->nChannels) >> 3);
 }
 
+bool WriteU32At(HMMIO file, std::uint64_t offset, std::uint32_t value) {
+  const std::uint8_t bytes[4] = {
+      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  return SeekTo(file, offset) && mmioWrite(file, bytes, 4) == 4 && mmioFlush(file, 0) == 0;
+}
+
+// The disk is full: the buffered data cannot be written. The header is completed in place
+// (which needs no new room) for the whole blocks that reached the disk, so the file stays a
+// valid WAVE file with what was written; it has no "fact" chunk and no lists then.
+void CompleteInPlace(TWaveIOHandle* h) {
+  mmioDiscardBuffer(h->file);
+  const std::int64_t end = mmioSeek(h->file, 0, SEEK_FROM_END);
+  if (end < static_cast<std::int64_t>(h->dataOffset)) return;
+  const std::uint64_t align = std::max<std::uint16_t>(h->Format()->nBlockAlign, 1);
+  std::uint64_t bytes = std::min<std::uint64_t>(end - h->dataOffset, h->dataBytes);
+  bytes = std::min<std::uint64_t>(bytes - bytes % align, kMaxRiffSize);
+  const std::uint64_t riffSize = h->dataOffset - 8 + bytes;
+  if (riffSize > kMaxRiffSize) return;
+  if (WriteU32At(h->file, h->dataOffset - 4, static_cast<std::uint32_t>(bytes)) &&
+      WriteU32At(h->file, 4, static_cast<std::uint32_t>(riffSize))) {
+    h->dataBytes = bytes;
+    h->samples = h->lastSample = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(bytes));
+    h->fileSize = static_cast<std::uint64_t>(end);
+  }
+}
+
 }  // namespace
 
-TWaveIOHandle::~TWaveIOHandle() { CloseRiffFile(file); }
+TWaveIOHandle::~TWaveIOHandle() {
+  CloseRiffFile(file);
+}
 
 std::int64_t WaveIOBytesToSamples(const TWaveIOHandle& handle, std::int64_t bytes) {
   return stream::BytesToSamples(*handle.Format(), bytes);
@@ -373,6 +402,7 @@ int WaveIOFinalize(TWaveIOHandle* h) {
     MMIOINFO info{};
     if (mmioGetInfo(h->file, &info, 0) != 0 || mmioFlush(h->file, 0) != 0) {
       result = kWaveIOCannotOpen;
+      CompleteInPlace(h);
     } else {
       bool ok = true;
       if ((info.dwFlags & MMIO_CREATE) == 0) {
@@ -390,9 +420,8 @@ int WaveIOFinalize(TWaveIOHandle* h) {
       const std::uint8_t factValue[4] = {
           static_cast<std::uint8_t>(samples), static_cast<std::uint8_t>(samples >> 8),
           static_cast<std::uint8_t>(samples >> 16), static_cast<std::uint8_t>(samples >> 24)};
-      ok = ok && mmioAscend(h->file, &h->data, 0) == 0 &&
-           mmioCreateChunk(h->file, &fact, 0) == 0 && mmioWrite(h->file, factValue, 4) == 4 &&
-           mmioAscend(h->file, &fact, 0) == 0 &&
+      ok = ok && mmioAscend(h->file, &h->data, 0) == 0 && mmioCreateChunk(h->file, &fact, 0) == 0 &&
+           mmioWrite(h->file, factValue, 4) == 4 && mmioAscend(h->file, &fact, 0) == 0 &&
            DispListWrite(h->file, h->disp.get()) == kRiffOk &&
            InfoListWrite(h->file, h->info.get()) == kRiffOk &&
            mmioAscend(h->file, &h->riff, 0) == 0;
