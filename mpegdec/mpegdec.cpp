@@ -71,6 +71,28 @@ constexpr int kRequiredFrames = 4;
 // (255 bytes at 8 kbit/s in MPEG 2 reach back about 24 frames).
 constexpr long kPreFrames = 32;
 constexpr size_t kDecodeChunk = 16384;
+
+// A vector whose new elements are left uninitialised: decoded PCM is written over them at once,
+// so zero-filling every chunk first would only cost time.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <typename U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using PcmBuffer = std::vector<uint8_t, UninitialisedAllocator<uint8_t>>;
 // Decoder calls that may return nothing before the stream counts as ended.
 constexpr int kMaxIdleReads = 100000;
 
@@ -298,7 +320,7 @@ class Decoder {
   }
 
   // Appends the next decoded bytes (possibly none) to `out`.
-  Status decode(std::vector<uint8_t>& out) {
+  Status decode(PcmBuffer& out) {
     const size_t old = out.size();
     out.resize(old + kDecodeChunk);
     size_t done = 0;
@@ -357,7 +379,7 @@ struct BoundFile {
 
 // Decoding state while the file is open.
 struct Playback {
-  std::vector<uint8_t> pcm;
+  PcmBuffer pcm;
   size_t head = 0;       // first undelivered byte in pcm
   int64_t position = 0;  // sample index of pcm[head]
   int64_t discard = 0;   // decoded samples still to drop (positioning by decoding)
@@ -461,7 +483,7 @@ bool locateFirstFrame(int fd, ByteRange& range, FrameRun& run) {
 // Decodes the whole stream from the start and counts its samples.
 bool countByDecoding(Decoder& decoder, int64_t& samples) {
   if (!decoder.open()) return false;
-  std::vector<uint8_t> scratch;
+  PcmBuffer scratch;
   int64_t bytes = 0;
   int idle = 0;
   for (;;) {
@@ -517,7 +539,7 @@ int32_t measure(BoundFile& file, const FrameRun& run, int channelMode) {
 
   // The first frames must decode to samples.
   if (!decoder.open()) return MPEG_ERR_NOT_MPEG;
-  std::vector<uint8_t> first;
+  PcmBuffer first;
   for (int tries = 0; first.empty() && tries < 64; ++tries) {
     if (decoder.decode(first) != Decoder::Status::Ok) break;
   }
@@ -660,7 +682,7 @@ bool mpeg_instance::fill(size_t bytes) {
     const size_t shortfall = bytes - std::min(bytes, play.buffered());
     const int64_t wanted = int64_t((shortfall + sampleBytes - 1) / sampleBytes);
     if (missing > 0) {
-      play.pcm.resize(play.pcm.size() + size_t(std::min(missing, wanted)) * sampleBytes);
+      play.pcm.insert(play.pcm.end(), size_t(std::min(missing, wanted)) * sampleBytes, 0);
     }
   }
   return play.buffered() >= bytes;
