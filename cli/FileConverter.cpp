@@ -17,6 +17,7 @@
 #include "sources/AudioFile.h"
 #include "sources/MpegBinding.h"
 #include "stream/SyncDriver.h"
+#include "wave/WaveIO.h"
 
 namespace cli {
 namespace fs = std::filesystem;
@@ -177,6 +178,11 @@ ConversionResult FileConverter::Convert(const fs::path& source, const fs::path& 
   }
   if (chain.audio->IsEmpty() || chain.audio->GetPWaveFormat() == nullptr) {
     return Failed(NotAudioReason(capture));
+  }
+  // A compressed WAVE file that no installed driver decodes would reach the sink as it is.
+  if (chain.audio->GetPWaveFormat()->wFormatTag != stream::WAVE_FORMAT_PCM) {
+    return Failed("cannot decode its audio format (" +
+                  wave::WaveFormatName(chain.audio->GetPWaveFormat()) + ")");
   }
 
   std::string runError;

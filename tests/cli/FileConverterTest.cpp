@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "cli/LibraryMessages.h"
 #include "tests/cli/CliTestSupport.h"
 
@@ -47,6 +49,15 @@ TEST_F(FileConverterTest, WritesACompleteWaveIntoANewFolderAndReportsProgress) {
   ASSERT_GT(positions.size(), 2u);
   EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
   EXPECT_EQ(positions.back(), length);
+}
+
+TEST_F(FileConverterTest, ACompressedWaveNoDriverDecodesIsRefused) {
+  if (std::system("sox --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
+  const fs::path source = dir / "ima.wav";
+  const std::string make =
+      "sox -n -r 8000 -c 1 -e ima-adpcm '" + source.native() + "' synth 0.2 sine 440";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  ExpectFailure(source, dir / "ima.WAV", "cannot decode its audio format (IMA ADPCM)");
 }
 
 TEST_F(FileConverterTest, NeverWritesOverItsSource) {
