@@ -54,7 +54,9 @@ struct Binding {
     usable = api.FormatSuggest && api.StreamOpen && api.StreamClose && api.StreamSize &&
              api.StreamConvert && api.StreamPrepareHeader && api.StreamUnprepareHeader;
   }
-  ~Binding() { platform::FreeModule(module); }  // at program exit
+  // The module stays loaded until the process ends: the OpenMP runtime that libsoxr brings in
+  // keeps allocations that it only releases with the process, and unloading it at exit would
+  // leave them unreachable.
 
   template <typename Fn>
   void Resolve(Fn& fn, const char* name) {
