@@ -3,6 +3,8 @@
 #include <atomic>
 #include <limits>
 
+#include "wave/ByteOrder.h"
+
 namespace wave {
 
 namespace {
@@ -20,16 +22,6 @@ struct ChannelRamp {
   std::int32_t g1;
   std::int64_t frames;
 };
-
-inline std::int32_t ReadS16(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
-inline void WriteS16(std::uint8_t* p, std::int32_t value) {
-  const auto bits = static_cast<std::uint16_t>(value);
-  p[0] = static_cast<std::uint8_t>(bits & 0xFF);
-  p[1] = static_cast<std::uint8_t>(bits >> 8);
-}
 
 inline bool FitsInt32(std::int64_t v) {
   return v >= std::numeric_limits<std::int32_t>::min() &&

@@ -2,23 +2,13 @@
 
 #include <cstring>
 
+#include "wave/ByteOrder.h"
+
 namespace wave {
 
 namespace {
 
 using stream::TWaveFormatEx;
-
-// 16-bit samples are assembled byte by byte: blocks come from files and devices at any
-// alignment, and the order stays little-endian whatever the host.
-inline std::int32_t ReadS16(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
-inline void WriteS16(std::uint8_t* p, std::int32_t value) {
-  const auto bits = static_cast<std::uint16_t>(value);
-  p[0] = static_cast<std::uint8_t>(bits & 0xFF);
-  p[1] = static_cast<std::uint8_t>(bits >> 8);
-}
 
 inline std::int32_t Abs32(std::int32_t v) {
   return v < 0 ? -v : v;

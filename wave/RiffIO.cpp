@@ -6,29 +6,26 @@
 #include <cstring>
 #include <new>
 
+#include "wave/ByteOrder.h"
+
 namespace wave {
 
 using namespace platform;
 
 const std::array<InfoTableRow, kInfoTableSize> kInfoTable = {{
-    {"IARL", "Archival Location"}, {"IART", "Artist"},        {"ICMS", "Commissioned"},
-    {"ICMT", "Comments"},          {"ICOP", "Copyright"},     {"ICRD", "Creation date"},
-    {"ICRP", "Cropped"},           {"IDIM", "Dimensions"},    {"IDPI", "Dots Per Inch"},
-    {"IENG", "Engineer"},          {"IGNR", "Genre"},         {"IKEY", "Keywords"},
-    {"ILGT", "Lightness"},         {"IMED", "Medium"},        {"INAM", "Name"},
-    {"IPLT", "Palette Setting"},   {"IPRD", "Product"},       {"ISBJ", "Subject"},
-    {"ISFT", "Software"},          {"ISHP", "Sharpness"},     {"ISRC", "Source"},
+    {"IARL", "Archival Location"}, {"IART", "Artist"},     {"ICMS", "Commissioned"},
+    {"ICMT", "Comments"},          {"ICOP", "Copyright"},  {"ICRD", "Creation date"},
+    {"ICRP", "Cropped"},           {"IDIM", "Dimensions"}, {"IDPI", "Dots Per Inch"},
+    {"IENG", "Engineer"},          {"IGNR", "Genre"},      {"IKEY", "Keywords"},
+    {"ILGT", "Lightness"},         {"IMED", "Medium"},     {"INAM", "Name"},
+    {"IPLT", "Palette Setting"},   {"IPRD", "Product"},    {"ISBJ", "Subject"},
+    {"ISFT", "Software"},          {"ISHP", "Sharpness"},  {"ISRC", "Source"},
     {"ISRF", "Source Form"},       {"ITCH", "Technician"},
 }};
 
 namespace {
 
 constexpr std::uint32_t kChunkHeaderSize = 8;
-
-std::uint32_t ReadU32(const char* p) {
-  const auto* b = reinterpret_cast<const unsigned char*>(p);
-  return b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24;
-}
 
 bool WriteAll(HMMIO handle, const void* data, std::int64_t count) {
   return mmioWrite(handle, data, count) == count;
@@ -97,9 +94,15 @@ int CloseRiffFile(HMMIO& handle) {
   return result;
 }
 
-bool RiffNameValid(const std::string& path) { return mmioParseName(path, nullptr); }
-bool RiffFileExists(const std::string& path) { return mmioFileExists(path); }
-bool RiffFileDelete(const std::string& path) { return mmioDeleteFile(path); }
+bool RiffNameValid(const std::string& path) {
+  return mmioParseName(path, nullptr);
+}
+bool RiffFileExists(const std::string& path) {
+  return mmioFileExists(path);
+}
+bool RiffFileDelete(const std::string& path) {
+  return mmioDeleteFile(path);
+}
 
 // ---- INFO list ----
 
@@ -295,10 +298,8 @@ int DispListWrite(HMMIO handle, const TDispList* list) {
     if (length == 0) continue;
     MMCKINFO chunk{};
     chunk.ckid = kFourCCDisp;
-    const std::uint32_t type = item.type;
-    char typeBytes[4] = {static_cast<char>(type), static_cast<char>(type >> 8),
-                         static_cast<char>(type >> 16), static_cast<char>(type >> 24)};
-    if (mmioCreateChunk(handle, &chunk, 0) != 0 || !WriteAll(handle, typeBytes, 4) ||
+    const auto typeBytes = U32Bytes(item.type);
+    if (mmioCreateChunk(handle, &chunk, 0) != 0 || !WriteAll(handle, typeBytes.data(), 4) ||
         !WriteAll(handle, DispDataThatCounts(item)->data(), static_cast<std::int64_t>(length)) ||
         mmioAscend(handle, &chunk, 0) != 0) {
       return kRiffIoFailed;

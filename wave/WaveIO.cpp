@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "stream/TimeConversions.h"
+#include "wave/ByteOrder.h"
 
 namespace wave {
 
@@ -92,10 +93,8 @@ std::uint16_t RepairFormat(TWaveFormatEx* f, std::size_t storedBytes) {
 }
 
 bool WriteU32At(HMMIO file, std::uint64_t offset, std::uint32_t value) {
-  const std::uint8_t bytes[4] = {
-      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-  return SeekTo(file, offset) && mmioWrite(file, bytes, 4) == 4 && mmioFlush(file, 0) == 0;
+  const auto bytes = U32Bytes(value);
+  return SeekTo(file, offset) && mmioWrite(file, bytes.data(), 4) == 4 && mmioFlush(file, 0) == 0;
 }
 
 // The disk is full: the buffered data cannot be written. The header is completed in place
@@ -416,12 +415,9 @@ int WaveIOFinalize(TWaveIOHandle* h) {
       }
       MMCKINFO fact{};
       fact.ckid = kFourCCFact;
-      const std::uint32_t samples = LowU32(h->samples);
-      const std::uint8_t factValue[4] = {
-          static_cast<std::uint8_t>(samples), static_cast<std::uint8_t>(samples >> 8),
-          static_cast<std::uint8_t>(samples >> 16), static_cast<std::uint8_t>(samples >> 24)};
+      const auto factValue = U32Bytes(LowU32(h->samples));
       ok = ok && mmioAscend(h->file, &h->data, 0) == 0 && mmioCreateChunk(h->file, &fact, 0) == 0 &&
-           mmioWrite(h->file, factValue, 4) == 4 && mmioAscend(h->file, &fact, 0) == 0 &&
+           mmioWrite(h->file, factValue.data(), 4) == 4 && mmioAscend(h->file, &fact, 0) == 0 &&
            DispListWrite(h->file, h->disp.get()) == kRiffOk &&
            InfoListWrite(h->file, h->info.get()) == kRiffOk &&
            mmioAscend(h->file, &h->riff, 0) == 0;
