@@ -2,6 +2,11 @@
 
 #include <array>
 
+#include "acm/CodecDriver.h"
+#include "acm/G711.h"
+#include "acm/Gsm610.h"
+#include "acm/ImaAdpcm.h"
+#include "acm/MsAdpcm.h"
 #include "acm/PcmDriver.h"
 
 namespace acm {
@@ -9,7 +14,18 @@ namespace acm {
 std::span<const Driver* const> installedDrivers() {
   // Drivers are stateless; each stream's state lives in its Converter.
   static const PcmDriver pcm;
-  static const std::array<const Driver*, 1> drivers = {&pcm};
+  static const G711Codec aLaw(kWaveFormatALaw);
+  static const G711Codec muLaw(kWaveFormatMuLaw);
+  static const ImaAdpcmCodec ima;
+  static const MsAdpcmCodec msAdpcm;
+  static const Gsm610Codec gsm;
+  static const CodecDriver aLawDriver(aLaw);
+  static const CodecDriver muLawDriver(muLaw);
+  static const CodecDriver imaDriver(ima);
+  static const CodecDriver msAdpcmDriver(msAdpcm);
+  static const CodecDriver gsmDriver(gsm);
+  static const std::array<const Driver*, 6> drivers = {
+      &pcm, &aLawDriver, &muLawDriver, &imaDriver, &msAdpcmDriver, &gsmDriver};
   return drivers;
 }
 

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 mode=${1:-run}
 build_dir=${BUILD_DIR:-build}
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libsoxr-dev)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libsoxr-dev libgsm1-dev)
 # Tools the tests compare our files with; they also make the test fixtures.
 test_packages=(sox lame mpg123 ffmpeg)
 if [ "$mode" = test ]; then packages+=("${test_packages[@]}"); fi

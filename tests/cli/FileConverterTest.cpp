@@ -52,12 +52,31 @@ TEST_F(FileConverterTest, WritesACompleteWaveIntoANewFolderAndReportsProgress) {
 }
 
 TEST_F(FileConverterTest, ACompressedWaveNoDriverDecodesIsRefused) {
+  // A Truespeech (0x0022) file: 32-byte blocks of 240 samples, 8000 Hz mono.
+  std::string fmt("\x22\x00\x01\x00\x40\x1f\x00\x00\x5c\x04\x00\x00\x20\x00\x01\x00"
+                  "\x00\x00", 18);
+  const std::string data(320, '\x55');
+  auto word = [](std::uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                       static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+  };
+  WriteAll(dir / "speech.wav", "RIFF" + word(4 + 8 + 18 + 8 + 320) + "WAVEfmt " + word(18) + fmt +
+                                   "data" + word(320) + data);
+  ExpectFailure(dir / "speech.wav", dir / "speech.WAV",
+                "cannot decode its audio format (DSP Group's Truespeech)");
+}
+
+TEST_F(FileConverterTest, ACompressedWaveIsDecodedToPcm) {
   if (std::system("sox --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
   const fs::path source = dir / "ima.wav";
   const std::string make =
       "sox -n -r 8000 -c 1 -e ima-adpcm '" + source.native() + "' synth 0.2 sine 440";
   ASSERT_EQ(std::system(make.c_str()), 0);
-  ExpectFailure(source, dir / "ima.WAV", "cannot decode its audio format (IMA ADPCM)");
+  const ConversionResult r = converter.Convert(source, dir / "ima.WAV");
+  ASSERT_EQ(r.status, ConversionResult::kConverted) << r.reason;
+  EXPECT_TRUE(test::IsCompletePcmWav(dir / "ima.WAV"));
+  // 1600 samples fill 4 blocks of 505: 2020 16-bit samples.
+  EXPECT_EQ(test::PcmDataBytes(dir / "ima.WAV"), 2020u * 2);
 }
 
 TEST_F(FileConverterTest, NeverWritesOverItsSource) {
