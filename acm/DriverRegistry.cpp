@@ -24,8 +24,8 @@ std::span<const Driver* const> installedDrivers() {
   static const CodecDriver imaDriver(ima);
   static const CodecDriver msAdpcmDriver(msAdpcm);
   static const CodecDriver gsmDriver(gsm);
-  static const std::array<const Driver*, 6> drivers = {
-      &pcm, &aLawDriver, &muLawDriver, &imaDriver, &msAdpcmDriver, &gsmDriver};
+  static const std::array<const Driver*, 6> drivers = {&pcm,       &aLawDriver,    &muLawDriver,
+                                                       &imaDriver, &msAdpcmDriver, &gsmDriver};
   return drivers;
 }
 

@@ -15,10 +15,10 @@ constexpr int kMuLawBias = 0x84;
 constexpr int kMuLawClip = 8159;  // the largest 14-bit magnitude before the bias
 
 // The upper ends of the eight segments, in 13-bit (A-law) and 14-bit (mu-law) magnitudes.
-constexpr std::array<int, 8> kALawSegmentEnds = {0x1F, 0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF,
-                                                 0xFFF};
-constexpr std::array<int, 8> kMuLawSegmentEnds = {0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF, 0x7FF, 0xFFF,
-                                                  0x1FFF};
+constexpr std::array<int, 8> kALawSegmentEnds = {0x1F,  0x3F,  0x7F,  0xFF,
+                                                 0x1FF, 0x3FF, 0x7FF, 0xFFF};
+constexpr std::array<int, 8> kMuLawSegmentEnds = {0x3F,  0x7F,  0xFF,  0x1FF,
+                                                  0x3FF, 0x7FF, 0xFFF, 0x1FFF};
 
 int segmentOf(int magnitude, const std::array<int, 8>& ends) {
   int segment = 0;
@@ -91,7 +91,7 @@ std::int16_t muLawToLinear(std::uint8_t code) {
 }
 
 std::uint8_t linearToALaw(std::int16_t sample) {
-  int value = sample >> 3;
+  int value = std::min((sample + 4) >> 3, 4095);
   int mask = 0xD5;
   if (value < 0) {
     mask = 0x55;
@@ -104,7 +104,7 @@ std::uint8_t linearToALaw(std::int16_t sample) {
 }
 
 std::uint8_t linearToMuLaw(std::int16_t sample) {
-  int value = sample >> 2;
+  int value = std::min((sample + 2) >> 2, 8191);
   int mask = 0xFF;
   if (value < 0) {
     value = -value;
@@ -125,8 +125,8 @@ std::optional<BlockLayout> G711Codec::layout(const WaveFormat& format) const {
 
 std::unique_ptr<BlockDecoder> G711Codec::decoder(const WaveFormat&,
                                                  const BlockLayout& layout) const {
-  const auto& table = tag_ == kWaveFormatALaw ? expansionTable<aLawToLinear>()
-                                              : expansionTable<muLawToLinear>();
+  const auto& table =
+      tag_ == kWaveFormatALaw ? expansionTable<aLawToLinear>() : expansionTable<muLawToLinear>();
   return std::make_unique<G711Decoder>(table, layout.channels);
 }
 

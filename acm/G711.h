@@ -16,8 +16,8 @@ inline constexpr std::uint16_t kWaveFormatMuLaw = 0x0007;
 // (A-law 0xD5 → 8, mu-law 0xFF → 0, mu-law 0x00 → −32124).
 std::int16_t aLawToLinear(std::uint8_t code);
 std::int16_t muLawToLinear(std::uint8_t code);
-// The standard compressions: the nearest segment and step below the magnitude; clipped at the
-// largest code.
+// The standard compressions of the sample rounded to 13 (A-law) or 14 (mu-law) bits: the
+// segment and step whose interval holds it; clipped at the largest code.
 std::uint8_t linearToALaw(std::int16_t sample);
 std::uint8_t linearToMuLaw(std::int16_t sample);
 

@@ -81,10 +81,9 @@ class MsAdpcmDecoder final : public BlockDecoder {
       const unsigned code = (n % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
       Channel& ch = state[n % channels];
       // 64 bits: two full-range products of custom coefficients overflow 32.
-      const auto predicted = static_cast<int>(
-          (std::int64_t{ch.newest} * ch.coefficients.first +
-           std::int64_t{ch.older} * ch.coefficients.second) >>
-          8);
+      const auto predicted = static_cast<int>((std::int64_t{ch.newest} * ch.coefficients.first +
+                                               std::int64_t{ch.older} * ch.coefficients.second) >>
+                                              8);
       const int signedCode = static_cast<int>(code) - ((code & 8) != 0 ? 16 : 0);
       const int sample = std::clamp(predicted + signedCode * ch.delta, -32768, 32767);
       ch.delta = std::clamp((kAdaptation[code] * ch.delta) >> 8, kMinDelta, kMaxDelta);

@@ -53,12 +53,14 @@ TEST_F(FileConverterTest, WritesACompleteWaveIntoANewFolderAndReportsProgress) {
 
 TEST_F(FileConverterTest, ACompressedWaveNoDriverDecodesIsRefused) {
   // A Truespeech (0x0022) file: 32-byte blocks of 240 samples, 8000 Hz mono.
-  std::string fmt("\x22\x00\x01\x00\x40\x1f\x00\x00\x5c\x04\x00\x00\x20\x00\x01\x00"
-                  "\x00\x00", 18);
+  std::string fmt(
+      "\x22\x00\x01\x00\x40\x1f\x00\x00\x5c\x04\x00\x00\x20\x00\x01\x00"
+      "\x00\x00",
+      18);
   const std::string data(320, '\x55');
   auto word = [](std::uint32_t v) {
-    return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
-                       static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
   };
   WriteAll(dir / "speech.wav", "RIFF" + word(4 + 8 + 18 + 8 + 320) + "WAVEfmt " + word(18) + fmt +
                                    "data" + word(320) + data);
