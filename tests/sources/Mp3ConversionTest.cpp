@@ -10,70 +10,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/Dispatcher.h"
-#include "sources/AudioFile.h"
-#include "stream/Trigger.h"
 #include "tests/platform/CapturingReporter.h"
+#include "tests/sources/ChainConversion.h"
 #include "tests/sources/SourcesTestFiles.h"
-#include "wave/WaveFile.h"
-#include "wave/WaveIO.h"
 
 namespace sources::test {
 namespace {
-
-using namespace std::chrono_literals;
 
 const std::string kFixtures = QD_MP3_FIXTURES;
 
 bool HaveMpg123() {
   return std::system("mpg123 --version > /dev/null 2>&1") == 0;
-}
-
-struct Pcm16 {
-  stream::TWaveFormatEx format{};
-  std::vector<std::int16_t> samples;
-};
-
-// Reads a PCM WAV with the wave layer.
-Pcm16 ReadWav(const std::string& path) {
-  Pcm16 result;
-  wave::TMMWave w;
-  w.SetFileName(path);
-  const stream::TWaveFormatEx* f = w.GetPWaveFormat();
-  if (f == nullptr) return result;
-  result.format = *f;
-  w.OpenFile();
-  std::vector<char> bytes;
-  std::vector<char> block(65536);
-  for (std::int64_t n; (n = w.ReadBytes(block.data(), block.size())) > 0;) {
-    bytes.insert(bytes.end(), block.begin(), block.begin() + n);
-  }
-  result.samples.resize(bytes.size() / 2);
-  std::memcpy(result.samples.data(), bytes.data(), result.samples.size() * 2);
-  return result;
-}
-
-// Converts `mp3` to `wav` through the trigger chain; returns false when it did not finish.
-bool ConvertWithTrigger(const std::string& mp3, const std::string& wav) {
-  TMMAudioFile source(nullptr);
-  stream::TMMTrigger trigger(nullptr);
-  wave::TMMWaveFile sink(nullptr);
-  trigger.SetBufferSize(32768);
-  trigger.SetInput(&source);
-  trigger.SetOutput(&sink);
-  sink.Wave()->SetFileMustExist(false);
-  source.SetFileName(mp3);
-  sink.Wave()->SetFileName(wav);
-  bool stopped = false;
-  trigger.OnStop = [&](stream::TObject*) {
-    trigger.Close();
-    stopped = true;
-  };
-  trigger.Start();
-  const bool done = platform::Dispatcher::Instance().RunUntil([&] { return stopped; }, 60s);
-  trigger.SetInput(nullptr);
-  trigger.SetOutput(nullptr);
-  return done && !sink.Failed();
 }
 
 class Mp3ConversionTest : public ::testing::TestWithParam<const char*> {};
