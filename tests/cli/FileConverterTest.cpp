@@ -66,6 +66,18 @@ TEST_F(FileConverterTest, ACompressedWaveNoDriverDecodesIsRefused) {
                                    "data" + word(320) + data);
   ExpectFailure(dir / "speech.wav", dir / "speech.WAV",
                 "cannot decode its audio format (DSP Group's Truespeech)");
+
+  // An MS ADPCM record whose extra bytes claim no coefficients cannot be decoded either.
+  if (std::system("sox --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "sox is not installed";
+  const fs::path adpcm = dir / "adpcm.wav";
+  const std::string make =
+      "sox -n -r 8000 -c 1 -e ms-adpcm '" + adpcm.native() + "' synth 0.2 sine 440";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  std::string bytes = ReadAll(adpcm);
+  ASSERT_EQ(bytes.substr(12, 4), "fmt ");
+  bytes[20 + 18 + 2] = 0;  // wNumCoef, after wSamplesPerBlock
+  WriteAll(adpcm, bytes);
+  ExpectFailure(adpcm, dir / "adpcm.WAV", "cannot decode its audio format (Microsoft ADPCM)");
 }
 
 TEST_F(FileConverterTest, ACompressedWaveIsDecodedToPcm) {
