@@ -103,12 +103,17 @@ class ImaDecoder final : public BlockDecoder {
       // A step index out of range is read as 0, so a damaged header spoils one block only.
       state.index = data[kHeaderBytes * c + 2] <= kMaxIndex ? data[kHeaderBytes * c + 2] : 0;
       out[c] = static_cast<std::int16_t>(state.predictor);
-      for (std::uint32_t i = 1; i < frames; ++i) {
-        const std::uint32_t k = i - 1;
-        const std::uint8_t byte =
-            words[(k / kSamplesPerWord * channels + c) * kWordBytes + (k % kSamplesPerWord) / 2];
-        const unsigned nibble = (k % 2 == 0) ? (byte & 0x0F) : (byte >> 4);
-        out[std::size_t{i} * channels + c] = state.expand(nibble);
+      // Word w of this channel holds frames 1 + 8w .. 8 + 8w, low nibble first.
+      std::int16_t* target = out + channels + c;
+      const std::uint32_t coded = frames - 1;
+      for (std::uint32_t k = 0; k < coded; k += kSamplesPerWord) {
+        const std::uint8_t* word = words + (k / kSamplesPerWord * channels + c) * kWordBytes;
+        const std::uint32_t inWord = std::min(kSamplesPerWord, coded - k);
+        for (std::uint32_t j = 0; j < inWord; ++j) {
+          const unsigned nibble = (j % 2 == 0) ? (word[j / 2] & 0x0F) : (word[j / 2] >> 4);
+          *target = state.expand(nibble);
+          target += channels;
+        }
       }
     }
   }

@@ -73,24 +73,31 @@ class MsAdpcmDecoder final : public BlockDecoder {
       out[c] = static_cast<std::int16_t>(state[c].older);
       if (frames > 1) out[channels + c] = static_cast<std::int16_t>(state[c].newest);
     }
+    // Two codes per byte, high nibble first; in stereo the high one is left, the low one right.
     const std::uint8_t* codes = data + kHeaderBytes * channels;
     const std::size_t total = frames > 2 ? std::size_t{frames - 2} * channels : 0;
     std::int16_t* target = out + 2 * channels;
-    for (std::size_t n = 0; n < total; ++n) {
+    Channel& second = state[channels - 1];
+    std::size_t n = 0;
+    for (; n + 1 < total; n += 2) {
       const std::uint8_t byte = codes[n / 2];
-      const unsigned code = (n % 2 == 0) ? (byte >> 4) : (byte & 0x0F);
-      Channel& ch = state[n % channels];
-      // 64 bits: two full-range products of custom coefficients overflow 32.
-      const auto predicted = static_cast<int>((std::int64_t{ch.newest} * ch.coefficients.first +
-                                               std::int64_t{ch.older} * ch.coefficients.second) >>
-                                              8);
-      const int signedCode = static_cast<int>(code) - ((code & 8) != 0 ? 16 : 0);
-      const int sample = std::clamp(predicted + signedCode * ch.delta, -32768, 32767);
-      ch.delta = std::clamp((kAdaptation[code] * ch.delta) >> 8, kMinDelta, kMaxDelta);
-      ch.older = ch.newest;
-      ch.newest = sample;
-      target[n] = static_cast<std::int16_t>(sample);
+      target[n] = expand(state[0], byte >> 4);
+      target[n + 1] = expand(second, byte & 0x0F);
     }
+    if (n < total) target[n] = expand(state[0], codes[n / 2] >> 4);
+  }
+
+  static std::int16_t expand(Channel& ch, unsigned code) {
+    // 64 bits: two full-range products of custom coefficients overflow 32.
+    const auto predicted = static_cast<int>((std::int64_t{ch.newest} * ch.coefficients.first +
+                                             std::int64_t{ch.older} * ch.coefficients.second) >>
+                                            8);
+    const int signedCode = static_cast<int>(code) - ((code & 8) != 0 ? 16 : 0);
+    const int sample = std::clamp(predicted + signedCode * ch.delta, -32768, 32767);
+    ch.delta = std::clamp((kAdaptation[code] * ch.delta) >> 8, kMinDelta, kMaxDelta);
+    ch.older = ch.newest;
+    ch.newest = sample;
+    return static_cast<std::int16_t>(sample);
   }
 
   BlockLayout layout_;
