@@ -6,6 +6,7 @@
 #ifndef QUELBARIN_ACM_CODECDRIVER_H
 #define QUELBARIN_ACM_CODECDRIVER_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,39 @@ class BlockDecoder {
                                        std::int16_t* out) = 0;
   // Forgets the state carried across blocks.
   virtual void reset() {}
+};
+
+// A decoder for formats whose blocks carry all their state in their headers: each block decodes
+// alone, and a short last block decodes as far as it holds whole frames.
+class SelfContainedBlockDecoder : public BlockDecoder {
+ public:
+  explicit SelfContainedBlockDecoder(const BlockLayout& layout) : layout_(layout) {}
+
+  bool decodeBlocks(const std::uint8_t* data, std::size_t blocks, std::int16_t* out) final {
+    for (std::size_t b = 0; b < blocks; ++b) {
+      decodeBlock(data, layout_.framesPerBlock, out);
+      data += layout_.blockBytes;
+      out += std::size_t{layout_.framesPerBlock} * layout_.channels;
+    }
+    return true;
+  }
+
+  std::size_t decodeShortBlock(const std::uint8_t* data, std::size_t bytes,
+                               std::int16_t* out) final {
+    const auto frames = static_cast<std::uint32_t>(
+        std::min<std::size_t>(framesInShortBlock(bytes), layout_.framesPerBlock));
+    if (frames > 0) decodeBlock(data, frames, out);
+    return frames;
+  }
+
+ protected:
+  // The whole frames the first `bytes` of a block hold.
+  virtual std::size_t framesInShortBlock(std::size_t bytes) const = 0;
+  // Decodes the first `frames` frames of the block at `data`.
+  virtual void decodeBlock(const std::uint8_t* data, std::uint32_t frames,
+                           std::int16_t* out) const = 0;
+
+  const BlockLayout layout_;
 };
 
 // One stream's encoder.

@@ -68,33 +68,20 @@ int readSample(const std::uint8_t* p) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
 
-class ImaDecoder final : public BlockDecoder {
+class ImaDecoder final : public SelfContainedBlockDecoder {
  public:
-  explicit ImaDecoder(const BlockLayout& layout) : layout_(layout) {}
-
-  bool decodeBlocks(const std::uint8_t* data, std::size_t blocks, std::int16_t* out) override {
-    for (std::size_t b = 0; b < blocks; ++b) {
-      decodeBlock(data, layout_.framesPerBlock, out);
-      data += layout_.blockBytes;
-      out += std::size_t{layout_.framesPerBlock} * layout_.channels;
-    }
-    return true;
-  }
-
-  std::size_t decodeShortBlock(const std::uint8_t* data, std::size_t bytes,
-                               std::int16_t* out) override {
-    const std::size_t headers = std::size_t{kHeaderBytes} * layout_.channels;
-    if (bytes < headers) return 0;
-    const std::size_t words = (bytes - headers) / (std::size_t{kWordBytes} * layout_.channels);
-    const auto frames = static_cast<std::uint32_t>(
-        std::min<std::size_t>(1 + words * kSamplesPerWord, layout_.framesPerBlock));
-    decodeBlock(data, frames, out);
-    return frames;
-  }
+  using SelfContainedBlockDecoder::SelfContainedBlockDecoder;
 
  private:
-  // Decodes the first `frames` frames of the block at `data`.
-  void decodeBlock(const std::uint8_t* data, std::uint32_t frames, std::int16_t* out) const {
+  // The header sample and 8 per whole word of every channel.
+  std::size_t framesInShortBlock(std::size_t bytes) const override {
+    const std::size_t headers = std::size_t{kHeaderBytes} * layout_.channels;
+    if (bytes < headers) return 0;
+    return 1 + (bytes - headers) / (std::size_t{kWordBytes} * layout_.channels) * kSamplesPerWord;
+  }
+
+  void decodeBlock(const std::uint8_t* data, std::uint32_t frames,
+                   std::int16_t* out) const override {
     const std::uint32_t channels = layout_.channels;
     const std::uint8_t* words = data + kHeaderBytes * channels;
     for (std::uint32_t c = 0; c < channels; ++c) {
@@ -117,8 +104,6 @@ class ImaDecoder final : public BlockDecoder {
       }
     }
   }
-
-  BlockLayout layout_;
 };
 
 class ImaEncoder final : public BlockEncoder {

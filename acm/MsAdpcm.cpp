@@ -25,30 +25,10 @@ int readWord(const std::uint8_t* p) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
 
-class MsAdpcmDecoder final : public BlockDecoder {
+class MsAdpcmDecoder final : public SelfContainedBlockDecoder {
  public:
   MsAdpcmDecoder(const BlockLayout& layout, std::vector<Coefficients> coefficients)
-      : layout_(layout), coefficients_(std::move(coefficients)) {}
-
-  bool decodeBlocks(const std::uint8_t* data, std::size_t blocks, std::int16_t* out) override {
-    for (std::size_t b = 0; b < blocks; ++b) {
-      decodeBlock(data, layout_.framesPerBlock, out);
-      data += layout_.blockBytes;
-      out += std::size_t{layout_.framesPerBlock} * layout_.channels;
-    }
-    return true;
-  }
-
-  std::size_t decodeShortBlock(const std::uint8_t* data, std::size_t bytes,
-                               std::int16_t* out) override {
-    const std::size_t headers = std::size_t{kHeaderBytes} * layout_.channels;
-    if (bytes < headers) return 0;
-    const std::size_t codes = (bytes - headers) * 2 / layout_.channels;
-    const auto frames =
-        static_cast<std::uint32_t>(std::min<std::size_t>(2 + codes, layout_.framesPerBlock));
-    decodeBlock(data, frames, out);
-    return frames;
-  }
+      : SelfContainedBlockDecoder(layout), coefficients_(std::move(coefficients)) {}
 
  private:
   struct Channel {
@@ -58,7 +38,15 @@ class MsAdpcmDecoder final : public BlockDecoder {
     int older = 0;
   };
 
-  void decodeBlock(const std::uint8_t* data, std::uint32_t frames, std::int16_t* out) const {
+  // The two header samples and one per whole code of every channel.
+  std::size_t framesInShortBlock(std::size_t bytes) const override {
+    const std::size_t headers = std::size_t{kHeaderBytes} * layout_.channels;
+    if (bytes < headers) return 0;
+    return 2 + (bytes - headers) * 2 / layout_.channels;
+  }
+
+  void decodeBlock(const std::uint8_t* data, std::uint32_t frames,
+                   std::int16_t* out) const override {
     const std::uint32_t channels = layout_.channels;
     std::array<Channel, 2> state{};
     for (std::uint32_t c = 0; c < channels; ++c) {
@@ -100,7 +88,6 @@ class MsAdpcmDecoder final : public BlockDecoder {
     return static_cast<std::int16_t>(sample);
   }
 
-  BlockLayout layout_;
   std::vector<Coefficients> coefficients_;
 };
 

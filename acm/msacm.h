@@ -130,9 +130,9 @@ MSACM_API MMRESULT acmFormatSuggest(HACMDRIVER driver, const ACMWAVEFORMATEX* so
  * ACM_STREAMOPENF_QUERY only asks whether it is possible (stream may be null). NONREALTIME asks
  * for the best quality. */
 MSACM_API MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver,
-                                 const ACMWAVEFORMATEX* source,
-                                 const ACMWAVEFORMATEX* destination, void* filter,
-                                 uintptr_t callback, uintptr_t instance, uint32_t flags);
+                                 const ACMWAVEFORMATEX* source, const ACMWAVEFORMATEX* destination,
+                                 void* filter, uintptr_t callback, uintptr_t instance,
+                                 uint32_t flags);
 MSACM_API MMRESULT acmStreamClose(HACMSTREAM stream, uint32_t flags);
 /* With ACM_STREAMSIZEF_SOURCE: the destination bytes needed for `input` source bytes (enough for
  * any one conversion call, including what a resampler holds back). */
