@@ -556,7 +556,9 @@ int32_t measure(BoundFile& file, const FrameRun& run, int channelMode) {
   info.Layer = frame.layer;
   info.SampleRate = int32_t(frame.rate);
   info.PlayBackRate = int32_t(rate);
-  info.Mode = uint8_t(frame.mode);
+  // The mode of the run's first frame, which set the channels delivered: libmpg123 may report
+  // that of a later frame, and a caller takes the channel count from this.
+  info.Mode = uint8_t(run.first.mode);
   info.Frames = clampToInt32(frames);
   info.Time = clampToInt32((total * 1000 + rate / 2) / rate);
   info.FrameTime = file.samplesPerFrame * 1000.0 / double(rate);

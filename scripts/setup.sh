@@ -9,8 +9,9 @@ mode=${1:-run}
 build_dir=${BUILD_DIR:-build}
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libsoxr-dev libgsm1-dev)
-# Tools the tests compare our files with; they also make the test fixtures.
-test_packages=(sox lame mpg123 ffmpeg)
+# Tools the tests compare our files with; they also make the test fixtures. clang and its
+# runtime libraries build the fuzzing harnesses (tests/fuzz).
+test_packages=(sox lame mpg123 ffmpeg clang libclang-rt-14-dev)
 if [ "$mode" = test ]; then packages+=("${test_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do

@@ -80,6 +80,13 @@ std::uint32_t LowU32(std::int64_t value) {
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, 0xFFFFFFFF));
 }
 
+// Bytes of one PCM sample frame; 0 when the fields give none, or more than the 16-bit block size
+// can hold (such a file is refused).
+std::uint16_t PcmFrameBytes(const TWaveFormatEx* f) {
+  const std::uint32_t bytes = (std::uint32_t{f->wBitsPerSample} * f->nChannels) >> 3;
+  return bytes > 0xFFFF ? 0 : static_cast<std::uint16_t>(bytes);
+}
+
 // Makes a format read from a file usable: a non-PCM record never claims more extra bytes than
 // the chunk held, and a block size of 0 is derived from bits and channels for PCM (0 when that
 // gives nothing either: such a file is refused).
@@ -89,7 +96,7 @@ std::uint16_t RepairFormat(TWaveFormatEx* f, std::size_t storedBytes) {
   }
   if (f->nBlockAlign != 0) return f->nBlockAlign;
   if (f->wFormatTag != WAVE_FORMAT_PCM) return 0;
-  return static_cast<std::uint16_t>((f->wBitsPerSample * f->nChannels) >> 3);
+  return PcmFrameBytes(f);
 }
 
 bool WriteU32At(HMMIO file, std::uint64_t offset, std::uint32_t value) {
@@ -222,8 +229,7 @@ int WaveIOReadInfo(WaveIOHandlePtr& out, const std::string& path, const MMIOINFO
   h->dataOffset = dataSeen ? dataOffset : 0;
   format->nBlockAlign = blockAlign;
   if (format->wFormatTag == WAVE_FORMAT_PCM) {
-    format->nBlockAlign =
-        static_cast<std::uint16_t>((format->wBitsPerSample * format->nChannels) >> 3);
+    format->nBlockAlign = PcmFrameBytes(format);
     if (format->nBlockAlign == 0) return kWaveIONoFormat;
     format->nAvgBytesPerSec = format->nBlockAlign * format->nSamplesPerSec;
   }

@@ -85,6 +85,29 @@ TEST(MpegDecChannels, ModesPickOneChannelOrMixBoth) {
   EXPECT_EQ(mode, 0x7F7F7F00 | MPEG_CHANNEL_LEFT);
 }
 
+// A lone stereo frame before a mono stream starts the stream, so the PCM is stereo: the announced
+// mode must say so, since callers take the channel count from it.
+TEST(MpegDecChannels, ModeAnnouncesTheChannelsDelivered) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("mpegdec-mode-" + std::to_string(getpid()) + ".mp3");
+  // MPEG 2 layer III, 16 kHz, 8 kbit/s, stereo: 36 bytes of silence.
+  std::vector<uint8_t> bytes = {0xFF, 0xF3, 0x18, 0x00};
+  bytes.resize(36, 0);
+  const auto mono = fileBytes(fixture("vbr16_mono.mp3"));
+  bytes.insert(bytes.end(), mono.begin(), mono.end());
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  Instance instance;
+  ASSERT_EQ(mpeg_SetFileName(instance.get(), path.c_str()), MPEG_OK);
+  ASSERT_EQ(mpeg_OpenFile(instance.get()), MPEG_OK);
+  const TMpegFileInfo info = instance.info();
+  const Decoded decoded = readToEnd(instance.get());
+  EXPECT_EQ(decoded.error, 0);
+  const double ms = decoded.samples.size() / channelsOf(info) * 1000.0 / info.PlayBackRate;
+  EXPECT_NEAR(ms, info.Time, 0.5);
+  std::filesystem::remove(path);
+}
+
 TEST(MpegDecFormat, RateChangeIsResampledIntoTheAnnouncedFormat) {
   Instance instance;
   ASSERT_EQ(instance.open("rate_switch.mp3"), MPEG_OK);

@@ -42,6 +42,10 @@ TEST_F(WaveMalformedTest, DefectTable) {
       {"non-PCM block size 0", withFmt(FmtBody(6, 1, 8000, 8000, 0, 8)), kWaveIONoFormat},
       {"block size 0 and bits 0", withFmt(FmtBody(1, 1, 8000, 8000, 0, 0)), kWaveIONoFormat},
       {"PCM bits 0", withFmt(FmtBody(1, 1, 8000, 8000, 1, 0)), kWaveIONoFormat},
+      // 65535 channels of 65519 bits: a sample frame far larger than the 16-bit block size.
+      {"PCM frame too large", withFmt(FmtBody(1, 0xFFFF, 8000, 8000, 1, 0xFFEF)), kWaveIONoFormat},
+      {"PCM frame too large, block size 0", withFmt(FmtBody(1, 0xFFFF, 8000, 8000, 0, 0xFFEF)),
+       kWaveIONoFormat},
       {"cbSize lying", withFmt(Cat({FmtBody(6, 1, 8000, 8000, 1, 8), U16(999)})), kWaveIOOk, 8},
       {"fmt size 0xFFFFFFFF", Riff(Cat({Str("fmt "), huge, Slice(fmt, 8, 16), data})), kWaveIOOk},
       {"no data chunk", Riff(Cat({fmt, Chunk("fact", U32(9))})), kWaveIOOk},
