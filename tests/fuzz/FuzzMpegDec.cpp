@@ -37,12 +37,6 @@ void WriteInput(const std::uint8_t* data, std::size_t size) {
   ::close(fd);
 }
 
-// The input file goes when the process exits normally; after a crash it stays, as a copy of the
-// reproducer.
-void RemoveInput() {
-  ::unlink(InputPath().c_str());
-}
-
 constexpr std::int32_t kBlock = 32768;
 
 // Reads until the end; returns the PCM bytes delivered.
@@ -64,11 +58,6 @@ std::int64_t ReadToEnd(MPEG_HANDLE h, std::int32_t sampleBytes, std::int64_t lim
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::atexit(RemoveInput);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   WriteInput(data, size);
   std::int32_t code = -1;
@@ -76,7 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (h == nullptr || code != MPEG_OK) Fail("mpeg_Init failed");
   const std::int32_t channelMode = static_cast<std::int32_t>(size % 4);
   if (mpeg_SetChannelMode(h, channelMode) != MPEG_OK) Fail("channel mode refused");
-  if (mpeg_SetFileName(h, InputPath().c_str()) == MPEG_OK) {
+  const std::int32_t bound = mpeg_SetFileName(h, InputPath().c_str());
+  // A bound file is read through the descriptor opened by the binding, so the name can go now:
+  // nothing is left behind when the fuzzer ends, except after a crash while binding.
+  ::unlink(InputPath().c_str());
+  if (bound == MPEG_OK) {
     TMpegFileInfo info{};
     if (mpeg_GetFileInfo(h, &info) != MPEG_OK) Fail("no file info for a bound file");
     if (info.PlayBackRate <= 0 || info.Frames <= 0 || info.Time <= 0) Fail("implausible file info");
