@@ -21,8 +21,10 @@ ModuleHandle LoadModule(const std::string& name) {
   if (name.find('/') == std::string::npos) {
     const std::string folder = ExecutableFolder();
     if (!folder.empty()) {
-      if (void* module = ::dlopen((folder + "/" + name).c_str(), RTLD_NOW | RTLD_LOCAL)) {
-        return module;
+      for (const char* place : {"/", kPrivateModuleFolder}) {
+        if (void* module = ::dlopen((folder + place + name).c_str(), RTLD_NOW | RTLD_LOCAL)) {
+          return module;
+        }
       }
     }
   }

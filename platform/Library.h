@@ -1,5 +1,7 @@
 // Run-time loaded modules (the stand-in for LoadLibrary/GetProcAddress/FreeLibrary): a module is
-// looked up beside the running executable first, then on the system's library path.
+// looked up beside the running executable first (the build tree), then in the private module
+// folder of an installed program (<prefix>/lib/quelbarin beside <prefix>/bin), then on the
+// system's library path.
 // Threading: any thread.
 #pragma once
 
@@ -8,6 +10,9 @@
 namespace platform {
 
 using ModuleHandle = void*;
+
+// Where an installed program's modules live, relative to the executable's folder.
+inline constexpr const char* kPrivateModuleFolder = "/../lib/quelbarin/";
 
 // The folder of the running executable ("" when it cannot be found).
 std::string ExecutableFolder();
