@@ -11,14 +11,33 @@ function(qd_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 
-# qd_add_test(<name> SOURCES <files...> DEPS <targets...> LABELS <labels...>)
+# qd_add_test(<name> [GUI] SOURCES <files...> DEPS <targets...> LABELS <labels...>)
+# GUI: the executable runs with one offscreen QApplication (tests/GuiTestMain.cpp) at scale 1.
 function(qd_add_test name)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "SOURCES;DEPS;LABELS")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "GUI" "" "SOURCES;DEPS;LABELS")
   if(ARG_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "qd_add_test(${name}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
   endif()
-  add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main Threads::Threads)
+  if(ARG_GUI)
+    add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/GuiTestMain.cpp)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Widgets Qt6::Test GTest::gtest
+                          Threads::Threads)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  else()
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main
+                          Threads::Threads)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
+  if(ARG_GUI)
+    set_tests_properties(${name} PROPERTIES
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=1")
+  endif()
+endfunction()
+
+# qd_use_qt(<target>): the target's Q_OBJECT classes are run through moc, its .qrc files through
+# rcc.
+function(qd_use_qt target)
+  set_target_properties(${target} PROPERTIES AUTOMOC ON AUTORCC ON)
 endfunction()

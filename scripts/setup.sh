@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian 12 machine is missing (run as root), builds the project, and then
-# either starts the product (`run`, the default: converts the files given after it, or a bundled
-# sample, into ./out) or runs every test (`test`).
+# either starts the product (`run`, the default: opens the converter window when a display is
+# available; without one it converts the files given after `run`, or a bundled sample, into
+# ./out with the command-line converter) or runs every test (`test`).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 mode=${1:-run}
 build_dir=${BUILD_DIR:-build}
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libsoxr-dev libgsm1-dev)
+packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libsoxr-dev
+  libgsm1-dev qt6-base-dev libgl-dev qt6-translations-l10n libjpeg62-turbo-dev fonts-dejavu-core)
 # Tools the tests compare our files with; they also make the test fixtures. clang and its
-# runtime libraries build the fuzzing harnesses (tests/fuzz).
-test_packages=(sox lame mpg123 ffmpeg clang libclang-rt-14-dev)
+# runtime libraries build the fuzzing harnesses (tests/fuzz); Xvfb runs the real-window smoke
+# test; desktop-file-validate checks the desktop entry.
+test_packages=(sox lame mpg123 ffmpeg clang libclang-rt-14-dev xvfb xauth desktop-file-utils)
 if [ "$mode" = test ]; then packages+=("${test_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do
@@ -28,8 +31,13 @@ cmake --build "$build_dir" -j2
 
 case "$mode" in
   run)
-    # Converts the files given after "run" (default: a bundled sample) into ./out.
     shift || true
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+      exec "$build_dir/bin/quelbarin"
+    fi
+    # No display: the window cannot open, so convert the files given after "run" (default: a
+    # bundled sample) into ./out with the command-line converter.
+    echo "No display (DISPLAY is not set): converting with quelbarin-convert instead of opening the window."
     if (($# == 0)); then set -- tests/data/mp3/cbr44_joint.mp3; fi
     "$build_dir/bin/quelbarin-convert" -v -o "${QD_OUTPUT:-out}" -- "$@"
     ;;

@@ -1,0 +1,32 @@
+// The window program's application object: the title, Brazilian Portuguese for Qt's own dialogs,
+// the dispatcher driven from Qt's loop, message boxes for the desktop services, and the
+// application exception handler for exceptions that escape an event handler.
+// Threading: main thread.
+#pragma once
+
+#include <QApplication>
+#include <QTranslator>
+#include <memory>
+
+#include "app/QtDesktop.h"
+#include "app/QtDispatcherHook.h"
+
+namespace app {
+
+inline constexpr const char* kApplicationTitle = "Quelbarin Decoder 1.0";
+
+class TApplication : public QApplication {
+ public:
+  TApplication(int& argc, char** argv);
+  ~TApplication() override;
+
+  // Exceptions that escape an event handler are shown in a message box; the program goes on.
+  bool notify(QObject* receiver, QEvent* event) override;
+
+ private:
+  QTranslator qtTranslator_;
+  std::unique_ptr<QtDispatcherHook> dispatcherHook_;
+  std::unique_ptr<QtDesktop> desktop_;
+};
+
+}  // namespace app

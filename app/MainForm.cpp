@@ -1,0 +1,477 @@
+#include "app/MainForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFileInfo>
+#include <QFont>
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QScreen>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+
+#include "app/DefaultFolders.h"
+#include "app/DirectoryEdit.h"
+#include "app/DirectoryListBox.h"
+#include "app/DriveComboBox.h"
+#include "app/FileListBox.h"
+#include "app/Funcoes.h"
+#include "app/JpegImage.h"
+#include "app/NameRules.h"
+#include "app/Outline.h"
+#include "meters/Colors.h"
+#include "meters/Gauge.h"
+#include "platform/Desktop.h"
+#include "platform/ExceptionHandler.h"
+#include "platform/MainThread.h"
+#include "sources/AudioFile.h"
+#include "stream/Component.h"
+#include "stream/Trigger.h"
+#include "wave/WaveFile.h"
+
+namespace app {
+namespace {
+
+// The font of the classic window, "MS Sans Serif" 8 pt, on a Linux desktop.
+QFont WindowFont(bool bold = false) {
+  QFont font(QStringLiteral("Sans Serif"), 8);
+  font.setStyleHint(QFont::SansSerif);
+  font.setBold(bold);
+  return font;
+}
+
+QFrame* MakePanel(QWidget* parent, const char* name, const QRect& geometry) {
+  auto* panel = new QFrame(parent);
+  panel->setObjectName(name);
+  panel->setFrameShape(QFrame::Panel);
+  panel->setFrameShadow(QFrame::Raised);
+  panel->setGeometry(geometry);
+  return panel;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setFont(WindowFont(true));
+  label->setGeometry(geometry);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text,
+                        const QRect& geometry) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setCursor(Qt::PointingHandCursor);
+  button->setGeometry(geometry);
+  return button;
+}
+
+void SetBaseColor(QWidget* widget, meters::TColor color) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Base, meters::ToQColor(color));
+  widget->setPalette(palette);
+}
+
+// Runs a handler; an exception it raises goes to the application exception handler.
+template <class Handler>
+void Guarded(Handler&& handler) {
+  try {
+    handler();
+  } catch (...) {
+    platform::HandleException(std::current_exception());
+  }
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent), owner_(std::make_unique<stream::TComponent>(nullptr)) {
+  setObjectName("Form1");
+  setWindowTitle(QStringLiteral("Quelbarin Decoder 1.0 - MP3 -> WAV"));
+  // A fixed dialog border: no resizing, no minimise or maximise box.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFont(WindowFont());
+  setFixedSize(kClientWidth, kClientHeight);
+  CreateComponents();
+  LayOut();
+  Wire();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  Guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  // A conversion that is still running is ended before its components go.
+  Guarded([this] {
+    if (!Trigger_->HasState(stream::TMMTrigger::tsClosed)) Trigger_->Close();
+  });
+  Trigger_->SetInput(nullptr);
+  Trigger_->SetOutput(nullptr);
+}
+
+void TForm1::CreateComponents() {
+  SrcFile_ = new wave::TMMWaveFile(owner_.get());
+  SrcFile_->SetName("SrcFile");
+  SrcFile_->Wave()->SetTimeFormat(stream::tfByte);
+  DstFile_ = new wave::TMMWaveFile(owner_.get());
+  DstFile_->SetName("DstFile");
+  DstFile_->Wave()->SetTimeFormat(stream::tfByte);
+  AudioFile_ = new sources::TMMAudioFile(owner_.get());
+  AudioFile_->SetName("AudioFile");
+  AudioFile_->SetMpegTrailingHeader(0);
+  Trigger_ = new stream::TMMTrigger(owner_.get());
+  Trigger_->SetName("Trigger");
+  Trigger_->SetBufferSize(kConversionBufferSize);
+  WaveFile_ = new wave::TMMWaveFile(owner_.get());
+  WaveFile_->SetName("WaveFile");
+  WaveFile_->Wave()->SetFileMustExist(false);
+  Trigger_->SetInput(AudioFile_);
+  Trigger_->SetOutput(WaveFile_);
+  NormalizeHost& host = *this;
+  pass_ = std::make_unique<TNormalizationPass>(*SrcFile_, *DstFile_, host);
+
+  Timer1_ = new QTimer(this);
+  Timer1_->setObjectName("Timer1");
+  Timer1_->setInterval(kBlinkIntervalMs);
+  FileListBox1_ = new TFileListBox(QStringLiteral("*.MP3"), this);
+  FileListBox1_->setObjectName("FileListBox1");
+  FileListBox2_ = new TFileListBox(QStringLiteral("*.wav"), this);
+  FileListBox2_->setObjectName("FileListBox2");
+}
+
+void TForm1::LayOut() {
+  // Left: the drive box with "Aguarde..." beside it and the folder list below.
+  Panel1 = MakePanel(this, "Panel1", QRect(8, 8, 249, 172));
+  DriveComboBox1 = new TDriveComboBox(Panel1);
+  DriveComboBox1->setObjectName("DriveComboBox1");
+  DriveComboBox1->setGeometry(6, 6, 164, 22);
+  Label4 = MakeLabel(Panel1, "Label4", QStringLiteral("Aguarde..."), QRect(178, 9, 66, 16));
+  Label4->setVisible(false);
+  DirectoryListBox1 = new TDirectoryListBox(Panel1);
+  DirectoryListBox1->setObjectName("DirectoryListBox1");
+  DirectoryListBox1->setGeometry(6, 32, 237, 134);
+  SetBaseColor(DirectoryListBox1, meters::clCream);
+  DirectoryListBox1->SetFileList(FileListBox1_);
+  DirectoryListBox1->SetDriveCombo(DriveComboBox1);
+  DriveComboBox1->SetDirList(DirectoryListBox1);
+
+  // Right: the gauge and "Converter", the option, the destination folder, the preview panel.
+  Gauge = new meters::TMMGauge(this);
+  Gauge->setObjectName("Gauge");
+  Gauge->setGeometry(265, 11, 154, 18);
+  Gauge->SetBackColor(meters::clBlue);
+  Gauge->SetCaption(QString::fromUtf8(kIdleCaption));
+  Gauge->Bevel().SetBevelInner(meters::bvNone);
+  Gauge->Bevel().SetBevelOuter(meters::bvLowered);
+  Gauge->Bevel().SetBevelOuterWidth(1);
+  Gauge->Bevel().SetBorderWidth(0);
+  Gauge->Bevel().SetBorderSpace(0);
+  Button1 = MakeButton(this, "Button1", QStringLiteral("Converter"), QRect(425, 7, 94, 26));
+  Button1->setFont(WindowFont(true));
+  Button1->setEnabled(false);
+  CheckBox1 = new QCheckBox(QStringLiteral("Converter Normalizando"), this);
+  CheckBox1->setObjectName("CheckBox1");
+  CheckBox1->setFont(WindowFont(true));
+  CheckBox1->setGeometry(265, 40, 254, 20);
+  Label3 = MakeLabel(this, "Label3", QStringLiteral("Salvar em:"), QRect(265, 64, 254, 16));
+  DirectoryEdit1 = new TDirectoryEdit(this);
+  DirectoryEdit1->setObjectName("DirectoryEdit1");
+  DirectoryEdit1->setGeometry(265, 81, 254, 23);
+  DirectoryEdit1->setFont(WindowFont(true));
+  if (auto* edit = DirectoryEdit1->findChild<QWidget*>("edit")) SetBaseColor(edit, meters::clCream);
+  Panel4 = MakePanel(this, "Panel4", QRect(265, 112, 254, 68));
+  BitBtn1 = MakeButton(Panel4, "BitBtn1", QString(), QRect(6, 6, 36, 26));
+  BitBtn1->setIcon(QIcon(QStringLiteral(":/pictures/play.png")));
+  BitBtn1->setToolTip(QStringLiteral("Ouvir"));
+  BitBtn1->setEnabled(false);
+  BitBtn2 = MakeButton(Panel4, "BitBtn2", QString(), QRect(6, 36, 36, 26));
+  BitBtn2->setIcon(QIcon(QStringLiteral(":/pictures/stop.png")));
+  BitBtn2->setToolTip(QStringLiteral("Parar"));
+  BitBtn2->setEnabled(false);
+  // The places of the left and right level meters.
+  for (auto [meter, name, top] :
+       {std::tuple{&MMLevel1, "MMLevel1", 10}, std::tuple{&MMLevel2, "MMLevel2", 38}}) {
+    *meter = new QFrame(Panel4);
+    (*meter)->setObjectName(name);
+    (*meter)->setFrameShape(QFrame::Panel);
+    (*meter)->setFrameShadow(QFrame::Sunken);
+    (*meter)->setAutoFillBackground(true);
+    QPalette palette = (*meter)->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    (*meter)->setPalette(palette);
+    (*meter)->setGeometry(50, top, 196, 20);
+    (*meter)->setEnabled(false);
+  }
+
+  // Across the width: the source panel and the destination panel.
+  Panel2 = MakePanel(this, "Panel2", QRect(8, 188, 511, 124));
+  Label2 = MakeLabel(Panel2, "Label2", QStringLiteral("Origem:"), QRect(6, 4, 499, 16));
+  Outline1 = new TOutline(Panel2);
+  Outline1->setObjectName("Outline1");
+  Outline1->setGeometry(6, 21, 499, 97);
+  Outline1->SetLeafPicture(QPixmap(QStringLiteral(":/pictures/leaf-mp3.png")));
+  Panel3 = MakePanel(this, "Panel3", QRect(8, 318, 511, 124));
+  Label1 = MakeLabel(Panel3, "Label1", QStringLiteral("Destino:"), QRect(6, 4, 499, 16));
+  Outline2 = new TOutline(Panel3);
+  Outline2->setObjectName("Outline2");
+  Outline2->setGeometry(6, 21, 499, 97);
+  Outline2->SetLeafPicture(QPixmap(QStringLiteral(":/pictures/leaf-wav.png")));
+
+  // Bottom: the banner and "Sair".
+  Image1 = new QLabel(this);
+  Image1->setObjectName("Image1");
+  Image1->setGeometry(8, 448, 420, 56);
+  Image1->setScaledContents(true);
+  Image1->setCursor(Qt::PointingHandCursor);
+  Guarded([this] {
+    Image1->setPixmap(
+        QPixmap::fromImage(LoadJpegResource(QStringLiteral(":/pictures/banner.jpg"))));
+  });
+  Image1->installEventFilter(this);
+  BitBtn3 = MakeButton(this, "BitBtn3", QStringLiteral("Sair"), QRect(436, 460, 83, 32));
+  BitBtn3->setFont(WindowFont(true));
+  BitBtn3->setIcon(QIcon(QStringLiteral(":/pictures/exit.png")));
+}
+
+void TForm1::Wire() {
+  connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+  connect(BitBtn3, &QPushButton::clicked, this, [this] { close(); });
+  connect(Timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
+  connect(DirectoryListBox1, &TDirectoryListBox::mouseDown, this,
+          [this] { Guarded([this] { DirectoryListBox1MouseDown(); }); });
+  connect(FileListBox2_, &TFileListBox::change, this, [this] { FileListBox2Change(); });
+  connect(Outline1, &TOutline::click, this, [this] { Guarded([this] { Outline1Click(); }); });
+  connect(Outline2, &TOutline::click, this, [this] { Guarded([this] { Outline2Click(); }); });
+  DirectoryEdit1->OnAfterDialog = [this](QString& name, bool& action) {
+    Guarded([&] { DirectoryEdit1AfterDialog(name, action); });
+  };
+  Trigger_->OnStart = [this](stream::TObject* sender) { TriggerStart(sender); };
+  Trigger_->OnBufferReady = [this](stream::TObject* sender, stream::PWaveHdr) {
+    TriggerBufferReady(sender);
+  };
+  Trigger_->OnStop = [this](stream::TObject* sender) { TriggerStop(sender); };
+}
+
+// Reads the four settings; an error ends the reading and leaves the trees as they are.
+void TForm1::FormCreate() {
+  const auto text = [](const TVariant& value) {
+    return QString::fromStdString(VariantToString(value));
+  };
+  DriveComboBox1->SetItemIndex(
+      VariantToInteger(LerRegistro(kSettingsKey, "Drive", kKindInteger, 0)));
+  DirectoryListBox1->SetDirectory(
+      text(LerRegistro(kSettingsKey, "Origem", kKindString, DefaultFolder())));
+  DirectoryEdit1->SetText(text(LerRegistro(kSettingsKey, "Destino", kKindString, DefaultFolder())));
+  CheckBox1->setChecked(
+      VariantToBool(LerRegistro(kSettingsKey, "Normalizar", kKindBoolean, false)));
+  Outline1->Clear();
+  Outline2->Clear();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  Guarded([this] { FormShow(); });
+}
+
+void TForm1::FormShow() {
+  Outline1->SetLines(FileListBox1_->Items());
+  RefreshDestination(DirectoryEdit1->Text());
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (FormClose()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+bool TForm1::FormClose() {
+  const bool refused = Busy();
+  if (refused) platform::ShowMessage(kWaitMessage);
+  WriteSettings();
+  return !refused;
+}
+
+void TForm1::WriteSettings() {
+  try {
+    GravarRegistro(kSettingsKey, "Drive", std::int32_t{DriveComboBox1->ItemIndex()}, kKindInteger);
+    GravarRegistro(kSettingsKey, "Origem", DirectoryListBox1->Directory().toStdString(),
+                   kKindString);
+    GravarRegistro(kSettingsKey, "Destino", DirectoryEdit1->Text().toStdString(), kKindString);
+    GravarRegistro(kSettingsKey, "Normalizar", CheckBox1->isChecked(), kKindBoolean);
+  } catch (...) {
+    platform::ShowMessage(kSettingsWriteMessage);
+  }
+}
+
+void TForm1::Button1Click() {
+  const QString destination = DirectoryEdit1->Text();
+  if (destination.isEmpty() || !QFileInfo(destination).isDir()) {
+    platform::ShowMessage(kFolderMissingMessage);
+    return;
+  }
+  const QString line = Outline1->SelectedLine();
+  if (line.isEmpty()) {
+    // Nothing to convert (an empty tree, or no line selected).
+    Button1->setEnabled(false);
+    return;
+  }
+  AudioFile_->SetFileName(JoinPath(DirectoryListBox1->Directory(), line).toStdString());
+  WaveFile_->Wave()->SetFileName(JoinPath(destination, WavName(line)).toStdString());
+  BitBtn1->setEnabled(false);
+  Gauge->SetMaxValue(100);
+  Timer1_->start();
+  try {
+    Trigger_->Start();
+  } catch (...) {
+    // A chain that cannot start leaves nothing running: the window goes back to idle, closable.
+    Guarded([this] {
+      if (!Trigger_->HasState(stream::TMMTrigger::tsClosed)) Trigger_->Close();
+    });
+    Guarded([this] { ReturnToIdle(); });
+    throw;
+  }
+  Button1->setEnabled(false);
+  Outline1->setEnabled(false);
+  Outline2->setEnabled(false);
+}
+
+void TForm1::TriggerStart(stream::TObject*) {
+  Gauge->SetCaption(QString::fromUtf8(kDecodingCaption));
+}
+
+// Worker thread: only the gauge's progress, which the gauge takes from any thread.
+void TForm1::TriggerBufferReady(stream::TObject*) {
+  const std::int64_t length = AudioFile_->FileLength();
+  if (length <= 0) return;
+  // 64-bit: a 32-bit P × 100 would overflow after six hours of audio.
+  const double percent = static_cast<double>(AudioFile_->Position() * 100) / length;
+  Gauge->SetProgress(static_cast<std::int32_t>(std::nearbyint(percent)));
+}
+
+void TForm1::TriggerStop(stream::TObject*) {
+  if (!platform::IsMainThread()) {
+    // The trigger closed itself on its worker after a failed block: the window's part runs on
+    // the main thread.
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { FinishConversion(); }); }, Qt::QueuedConnection);
+    return;
+  }
+  Guarded([this] { FinishConversion(); });
+}
+
+void TForm1::FinishConversion() {
+  try {
+    Trigger_->Close();
+  } catch (...) {
+    Guarded([this] { ReturnToIdle(); });
+    throw;
+  }
+  Gauge->SetProgress(0);
+  if (WaveFile_->Failed()) {
+    // The sink kept what it could write; say why it stopped, and normalize nothing.
+    platform::ShowErrorMessage(WaveFile_->FailureMessage());
+  } else if (CheckBox1->isChecked()) {
+    Gauge->SetCaption(QString::fromUtf8(kScanCaption));
+    Normalize(WaveFile_->Wave()->FileName());
+    return;
+  }
+  ReturnToIdle();
+}
+
+void TForm1::Normalize(const std::string& fileName) {
+  try {
+    pass_->Normalize(fileName);
+  } catch (...) {
+    Guarded([this] { ReturnToIdle(); });
+    throw;
+  }
+  ReturnToIdle();
+}
+
+void TForm1::ReturnToIdle() {
+  Button1->setEnabled(true);
+  Outline1->setEnabled(true);
+  Outline2->setEnabled(true);
+  Gauge->SetCaption(QString::fromUtf8(kIdleCaption));
+  Gauge->SetProgress(0);
+  Timer1_->stop();
+  Label4->setVisible(false);
+  RefreshDestination(DirectoryEdit1->Text());
+}
+
+void TForm1::Timer1Timer() {
+  Label4->setVisible(!Label4->isVisible());
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Image1 && event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    Guarded([this] { Image1Click(); });
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::Image1Click() {
+  if (about_ != nullptr) about_->exec();
+}
+
+void TForm1::DirectoryListBox1MouseDown() {
+  Outline1->SetLines(FileListBox1_->Items());
+}
+
+void TForm1::FileListBox2Change() {
+  Outline2->SetLines(FileListBox2_->Items());
+}
+
+void TForm1::DirectoryEdit1AfterDialog(QString& name, bool&) {
+  if (!name.endsWith('/')) name += '/';
+  RefreshDestination(name);
+}
+
+// Points the destination list at `path` and re-reads it; its change rebuilds the tree. A folder
+// that is gone raises the list's error and the tree keeps its lines.
+void TForm1::RefreshDestination(const QString& path) {
+  FileListBox2_->SetFileName(path);
+}
+
+void TForm1::Outline1Click() {
+  const QString line = Outline1->SelectedLine();
+  const QString source = JoinPath(DirectoryListBox1->Directory(), line);
+  Button1->setEnabled(!line.isEmpty() && QFileInfo(source).isFile());
+  Label2->setText(QStringLiteral("Origem:") + source);
+  Label1->setText(QStringLiteral("Destino:") + JoinPath(DirectoryEdit1->Text(), WavName(line)));
+  Outline1->SetColor(meters::clCream);
+  Outline2->SetColor(meters::clWhite);
+}
+
+void TForm1::Outline2Click() {
+  Outline2->SetColor(meters::clCream);
+  Outline1->SetColor(meters::clWhite);
+}
+
+void TForm1::SetGaugeCaption(const QString& caption) {
+  Gauge->SetCaption(caption);
+}
+
+void TForm1::SetGaugeProgress(int percent) {
+  Gauge->SetProgress(percent);
+}
+
+void TForm1::ProcessMessages() {
+  QCoreApplication::processEvents();
+}
+
+void TForm1::SetBusyCursor(bool busy) {
+  platform::SetBusyCursor(busy);
+}
+
+}  // namespace app

@@ -1,0 +1,156 @@
+// The main window: picks the source folder and file, the destination folder, converts one MP3
+// file into a WAV file per click through the conversion chain (audio file source → trigger →
+// wave file sink), optionally normalizes it, shows the status in the gauge, and keeps the four
+// settings between runs.
+// Threading: every handler runs on the main thread except TriggerBufferReady (the trigger's
+// worker: it only sets the gauge's progress) and a TriggerStop raised on the worker after a
+// failed block, which hands its work to the main thread.
+#pragma once
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+#include "app/NormalizationPass.h"
+
+class QDialog;
+
+namespace sources {
+class TMMAudioFile;
+}
+namespace stream {
+class TComponent;
+class TMMTrigger;
+class TObject;
+}  // namespace stream
+namespace wave {
+class TMMWaveFile;
+}
+namespace meters {
+class TMMGauge;
+}
+
+namespace app {
+
+class TDirectoryEdit;
+class TDirectoryListBox;
+class TDriveComboBox;
+class TFileListBox;
+class TOutline;
+
+inline constexpr const char* kSettingsKey = "Pelvaronix";
+inline constexpr const char* kFolderMissingMessage = "Pasta Destino não existe - Verifique !!!";
+inline constexpr const char* kWaitMessage = "Aguarde finalizar Tarefa";
+inline constexpr const char* kSettingsWriteMessage = "Erro ao gravar registro do Windows";
+inline constexpr const char* kIdleCaption = "Quelbarin Status";
+inline constexpr const char* kDecodingCaption = "Decodificando..";
+inline constexpr const char* kScanCaption = "Obtendo Dados..";
+
+class TForm1 : public QWidget, private NormalizeHost {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 527;
+  static constexpr int kClientHeight = 509;
+  static constexpr int kBlinkIntervalMs = 500;
+  static constexpr int kConversionBufferSize = 32768;
+
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The about window that the banner shows (not owned).
+  void SetAboutForm(QDialog* about) { about_ = about; }
+
+  // The stream components, for the preview and for tests.
+  sources::TMMAudioFile& AudioFile() const { return *AudioFile_; }
+  stream::TMMTrigger& Trigger() const { return *Trigger_; }
+  wave::TMMWaveFile& WaveFile() const { return *WaveFile_; }
+  wave::TMMWaveFile& SrcFile() const { return *SrcFile_; }
+  wave::TMMWaveFile& DstFile() const { return *DstFile_; }
+  TFileListBox& FileListBox1() const { return *FileListBox1_; }
+  TFileListBox& FileListBox2() const { return *FileListBox2_; }
+
+  // A conversion or a normalization pass is under way (Timer1 runs).
+  bool Busy() const { return Timer1_->isActive(); }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateComponents();
+  void LayOut();
+  void Wire();
+
+  void FormCreate();
+  void FormShow();
+  bool FormClose();  // false: closing refused
+  void WriteSettings();
+  void Button1Click();
+  void TriggerStart(stream::TObject* sender);
+  void TriggerBufferReady(stream::TObject* sender);
+  void TriggerStop(stream::TObject* sender);
+  void FinishConversion();
+  void Normalize(const std::string& fileName);
+  void ReturnToIdle();
+  void Timer1Timer();
+  void Image1Click();
+  void DirectoryListBox1MouseDown();
+  void FileListBox2Change();
+  void DirectoryEdit1AfterDialog(QString& name, bool& action);
+  void Outline1Click();
+  void Outline2Click();
+  void RefreshDestination(const QString& path);
+
+  // NormalizeHost: what the normalization pass uses of the window.
+  void SetGaugeCaption(const QString& caption) override;
+  void SetGaugeProgress(int percent) override;
+  void ProcessMessages() override;
+  void SetBusyCursor(bool busy) override;
+
+  // Stream components; the owner deletes them.
+  std::unique_ptr<stream::TComponent> owner_;
+  wave::TMMWaveFile* SrcFile_ = nullptr;
+  wave::TMMWaveFile* DstFile_ = nullptr;
+  sources::TMMAudioFile* AudioFile_ = nullptr;
+  stream::TMMTrigger* Trigger_ = nullptr;
+  wave::TMMWaveFile* WaveFile_ = nullptr;
+  std::unique_ptr<TNormalizationPass> pass_;
+
+  // Widgets; Qt's parent chain deletes them.
+  QPushButton* Button1 = nullptr;
+  meters::TMMGauge* Gauge = nullptr;
+  TDirectoryEdit* DirectoryEdit1 = nullptr;
+  QLabel* Label3 = nullptr;
+  QCheckBox* CheckBox1 = nullptr;
+  QFrame* Panel1 = nullptr;
+  TDirectoryListBox* DirectoryListBox1 = nullptr;
+  TDriveComboBox* DriveComboBox1 = nullptr;
+  TFileListBox* FileListBox1_ = nullptr;
+  QFrame* Panel2 = nullptr;
+  TOutline* Outline1 = nullptr;
+  QFrame* Panel3 = nullptr;
+  TOutline* Outline2 = nullptr;
+  TFileListBox* FileListBox2_ = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QFrame* Panel4 = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+  QFrame* MMLevel1 = nullptr;
+  QFrame* MMLevel2 = nullptr;
+  QLabel* Image1 = nullptr;
+  QPushButton* BitBtn3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QTimer* Timer1_ = nullptr;
+
+  QDialog* about_ = nullptr;  // not owned
+  bool shown_ = false;
+};
+
+}  // namespace app

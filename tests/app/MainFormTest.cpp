@@ -1,0 +1,299 @@
+// The main window end to end: real folders, the real conversion chain and the real settings
+// file, driven by clicks on the window's components found by their designer names.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/DefaultFolders.h"
+#include "app/DirectoryEdit.h"
+#include "app/DirectoryListBox.h"
+#include "app/Funcoes.h"
+#include "app/MainForm.h"
+#include "app/Outline.h"
+#include "app/QtDispatcherHook.h"
+#include "meters/Gauge.h"
+#include "tests/app/RecordingDesktop.h"
+#include "wave/Wave.h"
+
+namespace app {
+namespace {
+
+const QString kFixtures = QStringLiteral(QD_MP3_FIXTURES);
+constexpr int kConversionTimeoutMs = 60000;
+
+struct Wav {
+  stream::TWaveFormatEx format{};
+  std::vector<std::int16_t> samples;
+};
+
+Wav ReadWav(const QString& path) {
+  Wav result;
+  wave::TMMWave w;
+  w.SetFileName(path.toStdString());
+  result.format = *w.GetPWaveFormat();
+  w.OpenFile();
+  std::vector<char> bytes;
+  std::vector<char> block(65536);
+  for (std::int64_t n; (n = w.ReadBytes(block.data(), block.size())) > 0;) {
+    bytes.insert(bytes.end(), block.begin(), block.begin() + n);
+  }
+  result.samples.resize(bytes.size() / 2);
+  std::memcpy(result.samples.data(), bytes.data(), result.samples.size() * 2);
+  return result;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toLocal8Bit());
+    source_ = dir_.filePath("Musica");
+    destination_ = dir_.filePath("Saida") + "/";
+    ASSERT_TRUE(QDir().mkpath(source_));
+    ASSERT_TRUE(QDir().mkpath(destination_));
+    for (const char* name : {"cbr44_joint.mp3", "vbr16_mono.mp3"}) {
+      ASSERT_TRUE(QFile::copy(kFixtures + "/" + name, source_ + "/" + name));
+    }
+  }
+
+  void StoreFolders() {
+    GravarRegistro(kSettingsKey, "Origem", source_.toStdString(), kKindString);
+    GravarRegistro(kSettingsKey, "Destino", destination_.toStdString(), kKindString);
+  }
+
+  std::unique_ptr<TForm1> OpenWindow() {
+    auto form = std::make_unique<TForm1>();
+    form->show();
+    return form;
+  }
+
+  template <class T>
+  static T* Find(TForm1& form, const char* name) {
+    T* widget = form.findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+
+  static void ClickLine(TForm1& form, const char* tree, const QString& line) {
+    auto* outline = Find<TOutline>(form, tree);
+    const QList<QTreeWidgetItem*> items = outline->findItems(line, Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1) << line.toStdString();
+    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {},
+                      outline->visualItemRect(items.front()).center());
+  }
+
+  // Clicks "Converter" and waits until the window is idle again; returns the gauge captions
+  // seen meanwhile.
+  static std::vector<QString> Convert(TForm1& form) {
+    auto* gauge = Find<meters::TMMGauge>(form, "Gauge");
+    std::vector<QString> captions;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+      if (captions.empty() || captions.back() != gauge->Caption()) {
+        captions.push_back(gauge->Caption());
+      }
+    });
+    watcher.start(0);
+    QTest::mouseClick(Find<QPushButton>(form, "Button1"), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Busy(); }, kConversionTimeoutMs));
+    watcher.stop();
+    if (captions.empty() || captions.back() != gauge->Caption()) {
+      captions.push_back(gauge->Caption());
+    }
+    return captions;
+  }
+
+  QString ConvertWithCommandLine(const QString& mp3) {
+    const QString out = dir_.filePath("cli");
+    QProcess process;
+    process.start(QStringLiteral(QD_CONVERT_PROGRAM), {"-q", "-o", out, "--", mp3});
+    EXPECT_TRUE(process.waitForFinished(kConversionTimeoutMs));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    return out + "/" + QFileInfo(mp3).completeBaseName() + ".WAV";
+  }
+
+  QTemporaryDir dir_;
+  // The trigger's stop message reaches the window through the dispatcher inside Qt's loop, as
+  // in the program.
+  QtDispatcherHook dispatcherHook_;
+  QString source_;
+  QString destination_;
+  test::RecordingDesktop desktop_;
+};
+
+TEST_F(MainFormTest, ConvertsTheSelectedFileLikeTheCommandLineConverter) {
+  StoreFolders();
+  auto form = OpenWindow();
+  auto* button = Find<QPushButton>(*form, "Button1");
+  EXPECT_FALSE(button->isEnabled());
+  EXPECT_EQ(Find<TOutline>(*form, "Outline1")->Lines(),
+            QStringList({"cbr44_joint.mp3", "vbr16_mono.mp3"}));
+
+  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  EXPECT_TRUE(button->isEnabled());
+  EXPECT_EQ(Find<QLabel>(*form, "Label2")->text(), "Origem:" + source_ + "/cbr44_joint.mp3");
+  EXPECT_EQ(Find<QLabel>(*form, "Label1")->text(), "Destino:" + destination_ + "cbr44_joint.WAV");
+
+  const std::vector<QString> captions = Convert(*form);
+  EXPECT_EQ(captions.front(), kDecodingCaption);
+  EXPECT_EQ(captions.back(), kIdleCaption);
+  EXPECT_EQ(Find<meters::TMMGauge>(*form, "Gauge")->Progress(), 0);
+  EXPECT_TRUE(desktop_.Errors().empty());
+  EXPECT_TRUE(desktop_.messages.empty());
+  EXPECT_FALSE(Find<QLabel>(*form, "Label4")->isVisible());
+
+  const QString ours = destination_ + "cbr44_joint.WAV";
+  EXPECT_EQ(ReadAll(ours), ReadAll(ConvertWithCommandLine(source_ + "/cbr44_joint.mp3")));
+  EXPECT_TRUE(Find<TOutline>(*form, "Outline2")->Lines().contains("cbr44_joint.WAV"));
+}
+
+TEST_F(MainFormTest, NormalizesToFullScaleWithOneGain) {
+  StoreFolders();
+  GravarRegistro(kSettingsKey, "Normalizar", true, kKindBoolean);
+  auto form = OpenWindow();
+  ASSERT_TRUE(Find<QCheckBox>(*form, "CheckBox1")->isChecked());
+  ClickLine(*form, "Outline1", "vbr16_mono.mp3");
+  const std::vector<QString> captions = Convert(*form);
+  EXPECT_EQ(captions.front(), kDecodingCaption);
+  EXPECT_NE(std::find(captions.begin(), captions.end(), QString(kScanCaption)), captions.end());
+  EXPECT_NE(std::find(captions.begin(), captions.end(), QString("Normalizando...")),
+            captions.end());
+  EXPECT_EQ(captions.back(), kIdleCaption);
+  EXPECT_EQ(desktop_.busyDepth, 0);
+  EXPECT_FALSE(QFile::exists(destination_ + "vbr16_mono.TMP"));
+
+  const Wav plain = ReadWav(ConvertWithCommandLine(source_ + "/vbr16_mono.mp3"));
+  const Wav normalized = ReadWav(destination_ + "vbr16_mono.WAV");
+  ASSERT_EQ(plain.samples.size(), normalized.samples.size());
+  int peak = 0;
+  for (const std::int16_t s : plain.samples) peak = std::max(peak, std::abs(int{s}));
+  ASSERT_GT(peak, 0);
+  ASSERT_LT(peak, 32767);
+  const long double gain = 32767.0L / peak;
+  int normalizedPeak = 0;
+  for (std::size_t i = 0; i < plain.samples.size(); ++i) {
+    const long double scaled = std::nearbyint(plain.samples[i] * gain);
+    const auto expected = static_cast<std::int16_t>(std::clamp<long double>(scaled, -32768, 32767));
+    ASSERT_EQ(normalized.samples[i], expected) << "sample " << i;
+    normalizedPeak = std::max(normalizedPeak, std::abs(int{normalized.samples[i]}));
+  }
+  EXPECT_EQ(normalizedPeak, 32767);
+}
+
+TEST_F(MainFormTest, MissingDestinationFolderStartsNothing) {
+  StoreFolders();
+  auto form = OpenWindow();
+  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  Find<TDirectoryEdit>(*form, "DirectoryEdit1")->SetText(dir_.filePath("Nada") + "/");
+  QTest::mouseClick(Find<QPushButton>(*form, "Button1"), Qt::LeftButton);
+  EXPECT_EQ(desktop_.messages, std::vector<std::string>{kFolderMissingMessage});
+  EXPECT_FALSE(form->Busy());
+  EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->isEnabled());
+  EXPECT_FALSE(QFile::exists(dir_.filePath("Nada")));
+}
+
+TEST_F(MainFormTest, CloseIsRefusedWhileBusyAndTheSettingsAreStillWritten) {
+  StoreFolders();
+  auto form = OpenWindow();
+  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  Find<QCheckBox>(*form, "CheckBox1")->setChecked(true);
+  QTest::mouseClick(Find<QPushButton>(*form, "Button1"), Qt::LeftButton);
+  // The stop of the run comes through the event loop, which has not run yet.
+  ASSERT_TRUE(form->Busy());
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(desktop_.messages, std::vector<std::string>{kWaitMessage});
+  EXPECT_EQ(VariantToBool(LerRegistro(kSettingsKey, "Normalizar", kKindBoolean, false)), true);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Busy(); }, kConversionTimeoutMs));
+  EXPECT_TRUE(form->close());
+}
+
+TEST_F(MainFormTest, SettingsSurviveClosingAndReopening) {
+  {
+    // First run: the defaults, and the key exists without values.
+    auto form = OpenWindow();
+    EXPECT_FALSE(Find<QCheckBox>(*form, "CheckBox1")->isChecked());
+    const QString folder = QString::fromStdString(DefaultFolder());
+    EXPECT_EQ(Find<TDirectoryEdit>(*form, "DirectoryEdit1")->Text(), folder);
+    EXPECT_EQ(Find<TDirectoryListBox>(*form, "DirectoryListBox1")->Directory() + "/", folder);
+    Find<TDirectoryListBox>(*form, "DirectoryListBox1")->SetDirectory(source_);
+    Find<TDirectoryEdit>(*form, "DirectoryEdit1")->SetText(destination_);
+    Find<QCheckBox>(*form, "CheckBox1")->setChecked(true);
+    EXPECT_TRUE(form->close());
+  }
+  EXPECT_EQ(VariantToString(LerRegistro(kSettingsKey, "Origem", kKindString, std::string())),
+            source_.toStdString());
+  auto form = OpenWindow();
+  EXPECT_EQ(Find<TDirectoryListBox>(*form, "DirectoryListBox1")->Directory(), source_);
+  EXPECT_EQ(Find<TDirectoryEdit>(*form, "DirectoryEdit1")->Text(), destination_);
+  EXPECT_TRUE(Find<QCheckBox>(*form, "CheckBox1")->isChecked());
+  EXPECT_EQ(Find<TOutline>(*form, "Outline1")->Lines().size(), 2);
+  EXPECT_TRUE(desktop_.Errors().empty());
+}
+
+TEST_F(MainFormTest, WrongTypeSettingIsShownAndTheWindowStillOpens) {
+  StoreFolders();
+  GravarRegistro(kSettingsKey, "Drive", std::string("C:"), kKindString);
+  auto form = OpenWindow();
+  ASSERT_EQ(desktop_.Errors().size(), 1u);
+  EXPECT_NE(desktop_.Errors().front().find("Drive"), std::string::npos);
+  // The settings after the failing one are not applied.
+  EXPECT_NE(Find<TDirectoryEdit>(*form, "DirectoryEdit1")->Text(), destination_);
+  EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(MainFormTest, AFailedStartLeavesTheWindowIdleAndClosable) {
+  StoreFolders();
+  // A folder where the WAV file should go: the sink cannot create it.
+  ASSERT_TRUE(QDir().mkpath(destination_ + "cbr44_joint.WAV"));
+  auto form = OpenWindow();
+  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  QTest::mouseClick(Find<QPushButton>(*form, "Button1"), Qt::LeftButton);
+  EXPECT_EQ(desktop_.Errors().size(), 1u);
+  EXPECT_FALSE(form->Busy());
+  EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->isEnabled());
+  EXPECT_TRUE(Find<TOutline>(*form, "Outline1")->isEnabled());
+  EXPECT_TRUE(form->close());
+}
+
+TEST_F(MainFormTest, StartUpStateOfTheControls) {
+  StoreFolders();
+  auto form = OpenWindow();
+  EXPECT_EQ(form->windowTitle(), "Quelbarin Decoder 1.0 - MP3 -> WAV");
+  EXPECT_EQ(form->size(), QSize(527, 509));
+  for (const char* name : {"Button1", "BitBtn1", "BitBtn2"}) {
+    EXPECT_FALSE(Find<QWidget>(*form, name)->isEnabled()) << name;
+  }
+  EXPECT_FALSE(Find<QLabel>(*form, "Label4")->isVisible());
+  EXPECT_EQ(Find<meters::TMMGauge>(*form, "Gauge")->Caption(), kIdleCaption);
+  EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->font().bold());
+  // An empty source tree never starts a conversion, even with the button enabled.
+  Find<TOutline>(*form, "Outline1")->Clear();
+  Find<QPushButton>(*form, "Button1")->setEnabled(true);
+  QTest::mouseClick(Find<QPushButton>(*form, "Button1"), Qt::LeftButton);
+  EXPECT_FALSE(form->Busy());
+}
+
+}  // namespace
+}  // namespace app

@@ -1,0 +1,67 @@
+// The real window on a real X server (run under xvfb-run): the program's application object,
+// the main window and the about window, as the quelbarin program starts them. Checks that the
+// window is mapped at its size, that what the X server shows is the window's own painting, and
+// that the banner opens the about window modally and OK closes it.
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "app/AboutForm.h"
+#include "app/Application.h"
+#include "app/MainForm.h"
+#include "meters/Gauge.h"
+
+namespace app {
+namespace {
+
+TEST(WindowSmoke, TheRealWindowShowsAndOpensTheAboutWindow) {
+  ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run";
+  TForm1 form;
+  Tform_about about;
+  form.SetAboutForm(&about);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  EXPECT_EQ(form.size(), QSize(527, 509));
+
+  // The gauge's blue face, as the X server shows it.
+  auto* gauge = form.findChild<meters::TMMGauge*>("Gauge");
+  ASSERT_NE(gauge, nullptr);
+  QTest::qWait(200);
+  const QPoint inside = gauge->mapToGlobal(QPoint(gauge->width() - 4, gauge->height() / 2));
+  const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+  const QColor pixel = screen.pixelColor(inside);
+  EXPECT_GT(pixel.blue(), 200) << pixel.name().toStdString();
+  EXPECT_LT(pixel.red(), 60) << pixel.name().toStdString();
+
+  // The banner opens the about window modally; OK closes it, and it opens again.
+  auto* banner = form.findChild<QLabel*>("Image1");
+  ASSERT_NE(banner, nullptr);
+  for (int round = 0; round < 2; ++round) {
+    bool sawAbout = false;
+    QTimer::singleShot(300, [&] {
+      sawAbout = about.isVisible() && QApplication::activeModalWidget() == &about;
+      if (auto* ok = about.findChild<QPushButton*>("OKButton")) ok->click();
+    });
+    QTest::mouseClick(banner, Qt::LeftButton);
+    EXPECT_TRUE(sawAbout) << "round " << round;
+    EXPECT_FALSE(about.isVisible());
+  }
+}
+
+}  // namespace
+}  // namespace app
+
+int main(int argc, char** argv) {
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  app::TApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
