@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QScreen>
+#include <QShowEvent>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -68,6 +69,15 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text,
   button->setCursor(Qt::PointingHandCursor);
   button->setGeometry(geometry);
   return button;
+}
+
+// A tree below its panel's label, with the leaf picture of its items.
+TOutline* MakeTree(QFrame* panel, const char* name, const QString& leafPicture) {
+  auto* tree = new TOutline(panel);
+  tree->setObjectName(name);
+  tree->setGeometry(6, 21, 499, 97);
+  tree->SetLeafPicture(QPixmap(leafPicture));
+  return tree;
 }
 
 void SetBaseColor(QWidget* widget, meters::TColor color) {
@@ -209,19 +219,13 @@ void TForm1::LayOut() {
     (*meter)->setEnabled(false);
   }
 
-  // Across the width: the source panel and the destination panel.
+  // Across the width: the source panel and the destination panel, each a label over a tree.
   Panel2 = MakePanel(this, "Panel2", QRect(8, 188, 511, 124));
   Label2 = MakeLabel(Panel2, "Label2", QStringLiteral("Origem:"), QRect(6, 4, 499, 16));
-  Outline1 = new TOutline(Panel2);
-  Outline1->setObjectName("Outline1");
-  Outline1->setGeometry(6, 21, 499, 97);
-  Outline1->SetLeafPicture(QPixmap(QStringLiteral(":/pictures/leaf-mp3.png")));
+  Outline1 = MakeTree(Panel2, "Outline1", QStringLiteral(":/pictures/leaf-mp3.png"));
   Panel3 = MakePanel(this, "Panel3", QRect(8, 318, 511, 124));
   Label1 = MakeLabel(Panel3, "Label1", QStringLiteral("Destino:"), QRect(6, 4, 499, 16));
-  Outline2 = new TOutline(Panel3);
-  Outline2->setObjectName("Outline2");
-  Outline2->setGeometry(6, 21, 499, 97);
-  Outline2->SetLeafPicture(QPixmap(QStringLiteral(":/pictures/leaf-wav.png")));
+  Outline2 = MakeTree(Panel3, "Outline2", QStringLiteral(":/pictures/leaf-wav.png"));
 
   // Bottom: the banner and "Sair".
   Image1 = new QLabel(this);
@@ -276,7 +280,8 @@ void TForm1::FormCreate() {
 
 void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  Guarded([this] { FormShow(); });
+  // Not when the desktop restores a minimised window: only a show of the program's own.
+  if (!event->spontaneous()) Guarded([this] { FormShow(); });
 }
 
 void TForm1::FormShow() {

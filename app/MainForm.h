@@ -150,7 +150,6 @@ class TForm1 : public QWidget, private NormalizeHost {
   QTimer* Timer1_ = nullptr;
 
   QDialog* about_ = nullptr;  // not owned
-  bool shown_ = false;
 };
 
 }  // namespace app

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/DefaultFolders.h"
@@ -28,8 +29,11 @@
 #include "app/Outline.h"
 #include "app/QtDispatcherHook.h"
 #include "meters/Gauge.h"
+#include "stream/Trigger.h"
 #include "tests/app/RecordingDesktop.h"
+#include "tests/sources/ChainConversion.h"
 #include "wave/Wave.h"
+#include "wave/WaveFile.h"
 
 namespace app {
 namespace {
@@ -37,26 +41,8 @@ namespace {
 const QString kFixtures = QStringLiteral(QD_MP3_FIXTURES);
 constexpr int kConversionTimeoutMs = 60000;
 
-struct Wav {
-  stream::TWaveFormatEx format{};
-  std::vector<std::int16_t> samples;
-};
-
-Wav ReadWav(const QString& path) {
-  Wav result;
-  wave::TMMWave w;
-  w.SetFileName(path.toStdString());
-  result.format = *w.GetPWaveFormat();
-  w.OpenFile();
-  std::vector<char> bytes;
-  std::vector<char> block(65536);
-  for (std::int64_t n; (n = w.ReadBytes(block.data(), block.size())) > 0;) {
-    bytes.insert(bytes.end(), block.begin(), block.begin() + n);
-  }
-  result.samples.resize(bytes.size() / 2);
-  std::memcpy(result.samples.data(), bytes.data(), result.samples.size() * 2);
-  return result;
-}
+using Wav = sources::test::Pcm16;
+using sources::test::ReadWav;
 
 QByteArray ReadAll(const QString& path) {
   QFile file(path);
@@ -183,8 +169,8 @@ TEST_F(MainFormTest, NormalizesToFullScaleWithOneGain) {
   EXPECT_EQ(desktop_.busyDepth, 0);
   EXPECT_FALSE(QFile::exists(destination_ + "vbr16_mono.TMP"));
 
-  const Wav plain = ReadWav(ConvertWithCommandLine(source_ + "/vbr16_mono.mp3"));
-  const Wav normalized = ReadWav(destination_ + "vbr16_mono.WAV");
+  const Wav plain = ReadWav(ConvertWithCommandLine(source_ + "/vbr16_mono.mp3").toStdString());
+  const Wav normalized = ReadWav((destination_ + "vbr16_mono.WAV").toStdString());
   ASSERT_EQ(plain.samples.size(), normalized.samples.size());
   int peak = 0;
   for (const std::int16_t s : plain.samples) peak = std::max(peak, std::abs(int{s}));
@@ -275,6 +261,58 @@ TEST_F(MainFormTest, AFailedStartLeavesTheWindowIdleAndClosable) {
   EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->isEnabled());
   EXPECT_TRUE(Find<TOutline>(*form, "Outline1")->isEnabled());
   EXPECT_TRUE(form->close());
+}
+
+TEST_F(MainFormTest, AFullDiskIsReportedAndNothingIsNormalized) {
+  StoreFolders();
+  GravarRegistro(kSettingsKey, "Normalizar", true, kKindBoolean);
+  auto form = OpenWindow();
+  form->WaveFile().SetFreeSpaceQuery([](const std::string&) { return std::uint64_t{0}; });
+  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  const std::vector<QString> captions = Convert(*form);
+  EXPECT_EQ(desktop_.Errors(), std::vector<std::string>{wave::kDiskFullMessage});
+  EXPECT_EQ(std::find(captions.begin(), captions.end(), QString(kScanCaption)), captions.end());
+  EXPECT_EQ(captions.back(), kIdleCaption);
+  EXPECT_TRUE(form->close());
+}
+
+TEST_F(MainFormTest, AStopRaisedOnAWorkerIsFinishedOnTheMainThread) {
+  StoreFolders();
+  auto form = OpenWindow();
+  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  QTest::mouseClick(Find<QPushButton>(*form, "Button1"), Qt::LeftButton);
+  ASSERT_TRUE(form->Busy());
+  // As the trigger does after a failed block: OnStop on a thread other than the main one.
+  std::thread worker([&] { form->Trigger().OnStop(&form->Trigger()); });
+  worker.join();
+  EXPECT_TRUE(form->Busy());  // nothing of the window ran on the worker
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Busy(); }, kConversionTimeoutMs));
+  EXPECT_EQ(Find<meters::TMMGauge>(*form, "Gauge")->Caption(), kIdleCaption);
+  EXPECT_TRUE(form->close());
+}
+
+TEST_F(MainFormTest, ChosenDestinationGetsItsSlashAndAVanishedOneKeepsTheTree) {
+  StoreFolders();
+  ASSERT_TRUE(QFile(destination_ + "old.wav").open(QIODevice::WriteOnly));
+  auto form = OpenWindow();
+  auto* edit = Find<TDirectoryEdit>(*form, "DirectoryEdit1");
+  auto* tree = Find<TOutline>(*form, "Outline2");
+  EXPECT_EQ(tree->Lines(), QStringList{"old.wav"});
+
+  const QString other = dir_.filePath("Outra");
+  ASSERT_TRUE(QDir().mkpath(other));
+  ASSERT_TRUE(QFile(other + "/Nova.WAV").open(QIODevice::WriteOnly));
+  edit->SetFolderChooser([&](QWidget*, const QString&) { return other; });
+  edit->ChooseFolder();
+  EXPECT_EQ(edit->Text(), other + "/");
+  EXPECT_EQ(tree->Lines(), QStringList{"Nova.WAV"});
+
+  // The folder goes away; the next refresh reports it and the tree keeps its lines.
+  ASSERT_TRUE(QDir(other).removeRecursively());
+  edit->ChooseFolder();
+  ASSERT_EQ(desktop_.Errors().size(), 1u);
+  EXPECT_NE(desktop_.Errors().front().find("No such file or directory"), std::string::npos);
+  EXPECT_EQ(tree->Lines(), QStringList{"Nova.WAV"});
 }
 
 TEST_F(MainFormTest, StartUpStateOfTheControls) {
