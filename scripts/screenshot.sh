@@ -28,8 +28,8 @@ Windows Registry Editor Version 5.00
 "Normalizar"=dword:00000001
 REG
 
-export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1
-xvfb-run -a -s "-screen 0 640x600x24" bash -c '
+export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=${QT_SCALE_FACTOR:-1}
+xvfb-run -a -s "-screen 0 1024x900x24" bash -c '
   "$1" & pid=$!
   sleep 3
   import -window root "$2"
