@@ -105,6 +105,9 @@ TForm1::TForm1(QWidget* parent)
   // A fixed dialog border: no resizing, no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  // The first window is the program's main window: closing it ends the program (Qt sets this
+  // only for plain windows, not for dialog-bordered ones).
+  setAttribute(Qt::WA_QuitOnClose);
   setFont(WindowFont());
   setFixedSize(kClientWidth, kClientHeight);
   CreateComponents();

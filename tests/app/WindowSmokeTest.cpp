@@ -55,6 +55,17 @@ TEST(WindowSmoke, TheRealWindowShowsAndOpensTheAboutWindow) {
     EXPECT_TRUE(sawAbout) << "round " << round;
     EXPECT_FALSE(about.isVisible());
   }
+
+  // "Sair" closes the main window, and that ends the program's event loop.
+  bool timedOut = false;
+  QTimer::singleShot(100, [&] { form.findChild<QPushButton*>("BitBtn3")->click(); });
+  QTimer::singleShot(5000, [&] {
+    timedOut = true;
+    QCoreApplication::exit(1);
+  });
+  EXPECT_EQ(QCoreApplication::exec(), 0);
+  EXPECT_FALSE(timedOut);
+  EXPECT_FALSE(form.isVisible());
 }
 
 }  // namespace
