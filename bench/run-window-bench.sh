@@ -15,18 +15,16 @@ config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
 export XDG_CONFIG_HOME="$config" QT_QPA_PLATFORM=xcb
 
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+results=$(xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   bench=$1 runs=$2
   "$bench" > /dev/null  # warm the page cache
   for ((i = 0; i < runs; i++)); do
     t0=$(date +%s%N)
     out=$("$bench")
     t1=$(date +%s%N)
-    inside=$(sed -n "s/^first_paint_ms=//p" <<< "$out")
-    echo "$inside $(( (t1 - t0) / 1000000 ))"
-  done' _ "$bench" "$runs" | sort -n | awk '
-  { inside[NR] = $1; whole[NR] = $2 }
-  END {
-    n = asort(whole, w); m = int((NR + 1) / 2)
-    printf "runs=%d\nfirst_paint_ms_median=%s\nprocess_to_exit_ms_median=%s (target: first paint <= 500)\n", NR, inside[m], w[m]
-  }'
+    echo "$(sed -n "s/^first_paint_ms=//p" <<< "$out") $(( (t1 - t0) / 1000000 ))"
+  done' _ "$bench" "$runs" 2> /dev/null)
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+echo "runs=$runs"
+echo "first_paint_ms_median=$(cut -d' ' -f1 <<< "$results" | median) (target <= 500)"
+echo "process_exec_to_exit_ms_median=$(cut -d' ' -f2 <<< "$results" | median)"
