@@ -436,6 +436,8 @@ struct mpeg_instance {
   std::atomic<bool> abortRequested{false};
   std::unique_ptr<BoundFile> bound;
   std::unique_ptr<Playback> playback;  // non-null while open
+  // While a bound file is not open: the frame at which the next open starts decoding.
+  int32_t closedFrame = 0;
 
   void notifyChange() {
     if (changeCallback) changeCallback(0, changeData);
@@ -575,6 +577,7 @@ int32_t measure(BoundFile& file, const FrameRun& run, int channelMode) {
 int32_t mpeg_instance::bind(const char* name) {
   const bool wasBound = bound != nullptr;
   bound.reset();
+  closedFrame = 0;
   const int32_t result = [&]() -> int32_t {
     if (!name) return MPEG_ERR_BAD_ARGUMENT;
     if (isUnsupportedName(name)) return MPEG_ERR_UNSUPPORTED_NAME;
@@ -646,8 +649,11 @@ int32_t mpeg_instance::open() {
     file.outputMode = channelMode;
   }
   playback = std::make_unique<Playback>();
-  const int32_t result = reopen();
+  int32_t result = reopen();
+  // A position set before opening is where decoding starts.
+  if (result == MPEG_OK && closedFrame > 0) result = setPosition(closedFrame);
   if (result != MPEG_OK) playback.reset();
+  closedFrame = 0;
   return result;
 }
 
@@ -718,9 +724,13 @@ int32_t mpeg_instance::read(void* buffer, int32_t count) {
 }
 
 int32_t mpeg_instance::setPosition(int32_t frame) {
-  if (!playback) return MPEG_ERR_NOT_OPEN;
+  if (!bound) return MPEG_ERR_NO_FILE;
   BoundFile& file = *bound;
   if (frame < 0 || frame > file.positionFrames) return MPEG_ERR_BAD_ARGUMENT;
+  if (!playback) {
+    closedFrame = frame;
+    return MPEG_OK;
+  }
   const int64_t target = int64_t(frame) * file.samplesPerFrame;
   Playback& play = *playback;
   if (target >= file.totalSamples) {
@@ -803,6 +813,7 @@ int32_t mpeg_Clear(MPEG_HANDLE handle) {
   mpeg_instance* instance = lookup(handle);
   if (!instance) return MPEG_ERR_NO_HANDLE;
   instance->playback.reset();
+  instance->closedFrame = 0;
   if (instance->bound) {
     instance->bound.reset();
     instance->notifyChange();
@@ -897,7 +908,8 @@ int32_t mpeg_SetPosition(MPEG_HANDLE handle, int32_t frame) {
 
 int32_t mpeg_GetPosition(MPEG_HANDLE handle) {
   mpeg_instance* instance = lookup(handle);
-  if (!instance || !instance->playback) return -1;
+  if (!instance || !instance->bound) return -1;
+  if (!instance->playback) return instance->closedFrame;
   return clampToInt32(instance->playback->position / instance->bound->samplesPerFrame);
 }
 
@@ -912,6 +924,7 @@ int32_t mpeg_CloseFile(MPEG_HANDLE handle) {
   if (!instance) return MPEG_ERR_NO_HANDLE;
   if (!instance->playback) return MPEG_ERR_NOT_OPEN;
   instance->playback.reset();
+  instance->closedFrame = 0;  // the next open starts at the first frame again
   return MPEG_OK;
 }
 

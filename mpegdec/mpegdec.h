@@ -105,11 +105,17 @@ MPEGDEC_API int32_t mpeg_GetFileInfo(MPEG_HANDLE handle, TMpegFileInfo* info);
 MPEGDEC_API int32_t mpeg_SetChannelMode(MPEG_HANDLE handle, int32_t mode);
 /* The low byte of *mode receives the current MPEG_CHANNEL_* value. */
 MPEGDEC_API int32_t mpeg_GetChannelMode(MPEG_HANDLE handle, int32_t* mode);
-/* Frame-exact positioning: the next bytes read are those of frame `frame`. */
+/* Frame-exact positioning: the next bytes read are those of frame `frame` (0 .. Frames).
+ * On a bound file that is not open the frame is kept, and the next mpeg_OpenFile starts
+ * decoding there. MPEG_ERR_NO_FILE without a bound file, MPEG_ERR_BAD_ARGUMENT out of range. */
 MPEGDEC_API int32_t mpeg_SetPosition(MPEG_HANDLE handle, int32_t frame);
-/* The current frame index (the frame the next bytes belong to); -1 without an open file. */
+/* The current frame index (the frame the next bytes belong to). A bound file that is not open
+ * answers the frame the next open starts at (0 after binding and after mpeg_CloseFile); -1
+ * without a bound file. */
 MPEGDEC_API int32_t mpeg_GetPosition(MPEG_HANDLE handle);
+/* Decoding starts at the first frame, or at the frame set while the file was not open. */
 MPEGDEC_API int32_t mpeg_OpenFile(MPEG_HANDLE handle);
+/* Ends decoding; the position returns to the first frame. */
 MPEGDEC_API int32_t mpeg_CloseFile(MPEG_HANDLE handle);
 /* Decoding restarts at the first frame. */
 MPEGDEC_API int32_t mpeg_ResetFile(MPEG_HANDLE handle);

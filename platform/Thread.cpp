@@ -56,110 +56,127 @@ Thread::Thread() = default;
 
 Thread::~Thread() {
   Join();
+  std::lock_guard lock(control_->mutex);
+  control_->destroyed = true;
   // A worker that destroys its own object cannot join itself; let it run out on its own.
-  if (thread_.joinable()) thread_.detach();
+  if (control_->thread.joinable()) control_->thread.detach();
 }
 
 void Thread::Resume() {
-  std::lock_guard lock(mutex_);
-  suspended_ = false;
-  if (!started_) {
+  Control& c = *control_;
+  std::lock_guard lock(c.mutex);
+  c.suspended = false;
+  if (!c.started) {
     // The id is stored before the worker can take the mutex, so Id() is valid on the worker.
-    thread_ = std::thread(&Thread::Main, this);
-    id_ = thread_.get_id();
-    started_ = true;
+    c.thread = std::thread(&Thread::Main, control_, this);
+    c.id = c.thread.get_id();
+    c.started = true;
     return;
   }
-  resumed_.notify_all();
+  c.resumed.notify_all();
 }
 
 void Thread::Suspend() {
-  std::lock_guard lock(mutex_);
-  suspended_ = true;
+  std::lock_guard lock(control_->mutex);
+  control_->suspended = true;
 }
 
 bool Thread::Suspended() const {
-  std::lock_guard lock(mutex_);
-  return suspended_;
+  std::lock_guard lock(control_->mutex);
+  return control_->suspended;
 }
 
 void Thread::HoldWhileSuspended() {
-  std::unique_lock lock(mutex_);
-  resumed_.wait(lock, [this] { return !suspended_ || terminated_; });
+  Control& c = *control_;
+  std::unique_lock lock(c.mutex);
+  c.resumed.wait(lock, [&c] { return !c.suspended || c.terminated; });
 }
 
 void Thread::Join() {
+  const std::shared_ptr<Control> control = control_;  // a free-on-terminate worker may end us
   std::thread worker;
   {
-    std::unique_lock lock(mutex_);
-    if (!started_ || id_ == std::this_thread::get_id()) return;
-    if (!thread_.joinable()) {
+    std::unique_lock lock(control->mutex);
+    if (!control->started || control->id == std::this_thread::get_id()) return;
+    if (!control->thread.joinable()) {
       // Another caller is joining it; wait for the same outcome.
-      resumed_.wait(lock, [this] { return finished_.load(); });
+      control->resumed.wait(lock, [&control] { return control->finished.load(); });
       return;
     }
-    worker = std::move(thread_);
+    worker = std::move(control->thread);
   }
   worker.join();
 }
 
 bool Thread::Started() const {
-  return started_;
+  return control_->started;
 }
 bool Thread::Finished() const {
-  return finished_;
+  return control_->finished;
 }
 
 std::thread::id Thread::Id() const {
-  std::lock_guard lock(mutex_);
-  return id_;
+  std::lock_guard lock(control_->mutex);
+  return control_->id;
 }
 
 void Thread::SetPriority(int priority) {
-  priority_ = priority;
+  control_->priority = priority;
   // Both this and the worker's start store first and load second, so at least one of them
   // sees the other's store and the priority gets applied.
-  const int tid = nativeTid_;
+  const int tid = control_->nativeTid;
   if (tid != 0) ApplyNice(tid, priority);
 }
 
 int Thread::Priority() const {
-  return priority_;
+  return control_->priority;
 }
 
 void Thread::Terminate() {
   {
-    std::lock_guard lock(mutex_);
-    terminated_ = true;
+    std::lock_guard lock(control_->mutex);
+    control_->terminated = true;
   }
-  resumed_.notify_all();
+  control_->resumed.notify_all();
 }
 
 bool Thread::Terminated() const {
-  return terminated_;
+  return control_->terminated;
 }
 
-void Thread::Main() {
-  nativeTid_ = static_cast<int>(gettid());
+void Thread::SetFreeOnTerminate(bool value) {
+  control_->freeOnTerminate = value;
+}
+
+bool Thread::FreeOnTerminate() const {
+  return control_->freeOnTerminate;
+}
+
+void Thread::Main(std::shared_ptr<Control> control, Thread* self) {
+  const int tid = static_cast<int>(gettid());
+  control->nativeTid = tid;
   // Workers pace themselves with short timed waits (a 1 ms pause per block); the kernel's
   // default 50 us timer slack would stretch each of them.
   ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  ApplyPriorityOnWorker();
+  ApplyNice(tid, control->priority);
   try {
-    Execute();
+    self->Execute();
   } catch (...) {
     HandleException(std::current_exception());
   }
-  nativeTid_ = 0;  // the tid may be reused once this thread exits
+  // From here on the object may be gone: only the control block is used.
+  control->nativeTid = 0;  // the tid may be reused once this thread exits
+  bool freeSelf = false;
   {
-    std::lock_guard lock(mutex_);
-    finished_ = true;
+    std::lock_guard lock(control->mutex);
+    freeSelf = control->freeOnTerminate && !control->destroyed;
   }
-  resumed_.notify_all();
-}
-
-void Thread::ApplyPriorityOnWorker() {
-  ApplyNice(static_cast<int>(gettid()), priority_);
+  if (freeSelf) delete self;
+  {
+    std::lock_guard lock(control->mutex);
+    control->finished = true;
+  }
+  control->resumed.notify_all();
 }
 
 }  // namespace platform

@@ -42,6 +42,9 @@ void TMMTrigger::RunWorker(TMMTriggerThread& thread) {
       threadFailed_ = true;
       platform::HandleException(std::current_exception());
       if (HasState(tsOpen)) Close();
+      // A handler of the close may have started the trigger again with a new worker; the
+      // events and flags are then that worker's, and this one only leaves.
+      if (currentWorker_.load() != &thread) return;
       eventsExist_ = false;
       break;
     }
@@ -125,6 +128,7 @@ TMMTrigger::~TMMTrigger() {
     Close();
   }
   CollectFinishedWorker();
+  CollectRetiredWorkers();
   if (window_ != platform::kNoWindow) platform::Dispatcher::Instance().DestroyWindow(window_);
   allocator_.FreeAll();
 }
@@ -199,9 +203,32 @@ void TMMTrigger::CollectFinishedWorker() {
   }
 }
 
+void TMMTrigger::CollectRetiredWorkers() {
+  // Not under cs_: a retired worker may still be finishing the handler that replaced it.
+  std::vector<std::unique_ptr<TMMTriggerThread>> done;
+  {
+    platform::CriticalSectionLock lock(cs_);
+    for (auto it = retiredWorkers_.begin(); it != retiredWorkers_.end();) {
+      if ((*it)->Id() != std::this_thread::get_id()) {
+        done.push_back(std::move(*it));
+        it = retiredWorkers_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& worker : done) worker->Join();
+}
+
 void TMMTrigger::CreateWorker() {
+  CollectRetiredWorkers();
   platform::CriticalSectionLock lock(cs_);
   CollectFinishedWorker();
+  if (thread_) {
+    // Started again from a handler on the running worker (OnClose after a failed block): that
+    // worker still runs on its object, so it is kept aside until it has finished.
+    retiredWorkers_.push_back(std::move(thread_));
+  }
   threadFailed_ = false;
   readyEvent_ = std::make_unique<platform::Event>(platform::Event::Reset::Auto);
   dataEvent_ = std::make_unique<platform::Event>(platform::Event::Reset::Auto);
@@ -209,8 +236,10 @@ void TMMTrigger::CreateWorker() {
   eventsExist_ = true;
   try {
     thread_ = std::make_unique<TMMTriggerThread>(this);
+    currentWorker_ = thread_.get();
     thread_->Resume();
   } catch (const std::exception&) {
+    currentWorker_ = nullptr;
     thread_.reset();
     Error(kNoThread);
   }
@@ -228,8 +257,10 @@ void TMMTrigger::EndWorker() {
               << " ms; waiting for it\n";
   }
   thread_->Join();
+  currentWorker_ = nullptr;
   thread_.reset();
   eventsExist_ = false;
+  CollectRetiredWorkers();
 }
 
 // ---- lifecycle ----

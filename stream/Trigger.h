@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/CriticalSection.h"
 #include "platform/Dispatcher.h"
@@ -112,6 +113,7 @@ class TMMTrigger : public TMMCustomSoundComponent {
   void CreateWorker();
   void EndWorker();
   void CollectFinishedWorker();
+  void CollectRetiredWorkers();
   void TakeBuffer();
   std::int32_t LoadBuffer(PWaveHdr hdr);
   void BufferFilled(PWaveHdr hdr);
@@ -138,6 +140,12 @@ class TMMTrigger : public TMMCustomSoundComponent {
   std::atomic<bool> firstCyclePending_{false};
   TMMAllocator allocator_;
   std::unique_ptr<TMMTriggerThread> thread_;
+  // The worker that runs for the present open; read without the lock by a failing worker, which
+  // may have started the trigger again from a handler and must then leave everything alone.
+  std::atomic<TMMTriggerThread*> currentWorker_{nullptr};
+  // Workers replaced while still running (started again from a handler on their own thread);
+  // kept alive until they have finished, then joined and freed on another thread.
+  std::vector<std::unique_ptr<TMMTriggerThread>> retiredWorkers_;
   platform::CriticalSection cs_;
   std::unique_ptr<platform::Event> readyEvent_;
   std::unique_ptr<platform::Event> dataEvent_;

@@ -62,8 +62,34 @@ TEST(MpegDecPosition, PositionFollowsReadsAndStopsAtTheEnd) {
   EXPECT_FALSE(mpeg_GetDone(instance.get()));
 
   ASSERT_EQ(mpeg_CloseFile(instance.get()), MPEG_OK);
-  EXPECT_EQ(mpeg_GetPosition(instance.get()), -1);
-  EXPECT_EQ(mpeg_SetPosition(instance.get(), 3), MPEG_ERR_NOT_OPEN);
+  EXPECT_EQ(mpeg_GetPosition(instance.get()), 0);
+}
+
+// A bound file that is not open has a position too: 0 after binding and after closing, and a
+// position set before opening is where the next open starts decoding.
+TEST(MpegDecPosition, PositionOfABoundFileBeforeItIsOpened) {
+  const auto whole = decodeFixture("cbr44_joint.mp3");
+  Instance instance;
+  ASSERT_EQ(mpeg_SetPosition(instance.get(), 3), MPEG_ERR_NO_FILE);
+  ASSERT_EQ(mpeg_SetFileName(instance.get(), fixture("cbr44_joint.mp3").c_str()), MPEG_OK);
+  TMpegFileInfo info{};
+  ASSERT_EQ(mpeg_GetFileInfo(instance.get(), &info), MPEG_OK);
+  const size_t step = size_t(instance.samplesPerFrame() * channelsOf(info));
+  EXPECT_EQ(mpeg_GetPosition(instance.get()), 0);
+  EXPECT_EQ(mpeg_SetPosition(instance.get(), info.Frames + 1), MPEG_ERR_BAD_ARGUMENT);
+  ASSERT_EQ(mpeg_SetPosition(instance.get(), 7), MPEG_OK);
+  EXPECT_EQ(mpeg_GetPosition(instance.get()), 7);
+
+  ASSERT_EQ(mpeg_OpenFile(instance.get()), MPEG_OK);
+  EXPECT_EQ(mpeg_GetPosition(instance.get()), 7);
+  const Decoded tail = readToEnd(instance.get());
+  ASSERT_EQ(tail.samples.size(), whole.size() - 7 * step);
+  EXPECT_LE(std::abs(tail.samples[step] - whole[8 * step]), 1);
+
+  ASSERT_EQ(mpeg_CloseFile(instance.get()), MPEG_OK);
+  EXPECT_EQ(mpeg_GetPosition(instance.get()), 0);
+  ASSERT_EQ(mpeg_OpenFile(instance.get()), MPEG_OK);
+  EXPECT_TRUE(readToEnd(instance.get()).samples == whole);
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <functional>
+#include <new>
 #include <stdexcept>
 
 #include "platform/Event.h"
@@ -79,6 +82,75 @@ TEST(ThreadTest, SuspendHoldsACyclingWorkerUntilResumeOrTerminate) {
   thread.Terminate();  // also releases the hold
   thread.Join();
   EXPECT_TRUE(thread.Finished());
+}
+
+// A thread object placed in one fixed slot of memory that is zeroed, not returned, when the
+// object is deleted: any write the worker makes to the object after its deletion shows as a
+// non-zero byte once the worker thread has exited.
+class SlotThread : public Thread {
+ public:
+  static constexpr std::size_t kSlotSize = 1024;
+
+  SlotThread(std::function<void(SlotThread&)> body, Event* destroyed)
+      : body_(std::move(body)), destroyed_(destroyed) {}
+  ~SlotThread() override {
+    destroyedOnWorker = std::this_thread::get_id() == Id();
+    destroyed_->Set();
+  }
+
+  static void* operator new(std::size_t size) {
+    if (size > kSlotSize) throw std::bad_alloc();
+    return slot;
+  }
+  static void operator delete(void* p) {
+    std::fill_n(static_cast<unsigned char*>(p), kSlotSize, 0);
+  }
+  static bool SlotIsClear() {
+    return std::all_of(std::begin(slot), std::end(slot), [](unsigned char b) { return b == 0; });
+  }
+
+  static inline std::atomic<bool> destroyedOnWorker{false};
+
+ protected:
+  void Execute() override { body_(*this); }
+
+ private:
+  alignas(std::max_align_t) static inline unsigned char slot[kSlotSize];
+  std::function<void(SlotThread&)> body_;
+  Event* destroyed_;  // not owned
+};
+
+// Signals an event when the thread that set it exits, after its thread function has returned.
+struct ExitSignal {
+  Event* exited = nullptr;
+  ~ExitSignal() {
+    if (exited != nullptr) exited->Set();
+  }
+};
+thread_local ExitSignal tExitSignal;
+
+TEST(ThreadTest, AWorkerThatFreesItsObjectTouchesNothingOfItAfterwards) {
+  struct Row {
+    const char* name;
+    bool freeOnTerminate;  // else Execute deletes the object itself
+  };
+  for (const Row& row : {Row{"delete inside Execute", false}, Row{"free on terminate", true}}) {
+    SCOPED_TRACE(row.name);
+    Event destroyed(Event::Reset::Manual), exited(Event::Reset::Manual);
+    SlotThread::destroyedOnWorker = false;
+    auto* thread = new SlotThread(
+        [&exited, &row](SlotThread& self) {
+          tExitSignal.exited = &exited;
+          if (!row.freeOnTerminate) delete &self;
+        },
+        &destroyed);
+    thread->SetFreeOnTerminate(row.freeOnTerminate);
+    thread->Resume();
+    ASSERT_TRUE(destroyed.Wait(10s));
+    ASSERT_TRUE(exited.Wait(10s));
+    EXPECT_TRUE(SlotThread::destroyedOnWorker);
+    EXPECT_TRUE(SlotThread::SlotIsClear());
+  }
 }
 
 TEST(ThreadTest, ExceptionEscapingExecuteReachesTheReporter) {

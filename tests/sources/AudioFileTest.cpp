@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -166,6 +168,28 @@ TEST(AudioFileTest, PositionCoversTheBlocksDeliveredSoFar) {
   for (std::size_t k = 0; k < positions.size(); ++k) {
     EXPECT_EQ(positions[k], static_cast<std::int64_t>((k + 1) * 100)) << k;
   }
+}
+
+// Before the chain opens it, a bound MP3 stands at its first frame, and a position set then is
+// where the next play starts.
+TEST(AudioFileTest, AnMpegFileHasAPositionBeforeItOpensAndStartsWhereItWasSet) {
+  TMMAudioFile file(nullptr);
+  file.SetFileName(std::string(QD_MP3_FIXTURES) + "/cbr44_joint.mp3");  // 1152-sample frames
+  EXPECT_EQ(file.Position(), 0);
+  const std::vector<std::int16_t> whole = Pull(file, 32768);
+  EXPECT_EQ(file.Position(), 0);  // closing returns to the first frame
+
+  file.SetPosition(1045);  // frame 40 (40 x 26.12 ms)
+  EXPECT_EQ(file.Position(), 1045);
+  const std::vector<std::int16_t> tail = Pull(file, 32768);
+  const std::size_t skipped = 40 * 1152 * 2;
+  ASSERT_EQ(tail.size(), whole.size() - skipped);
+  const std::size_t edge = 2 * 100;  // past the fade-in over the first millisecond
+  int worst = 0;
+  for (std::size_t i = edge; i + edge < tail.size(); ++i) {
+    worst = std::max(worst, std::abs(tail[i] - whole[skipped + i]));
+  }
+  EXPECT_LE(worst, 1);
 }
 
 }  // namespace

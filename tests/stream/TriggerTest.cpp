@@ -291,6 +291,32 @@ TEST_F(TriggerTest, UnhandledBlockErrorIsShownAndClosesTheTriggerFromTheWorker) 
   trigger.reset();
 }
 
+TEST_F(TriggerTest, StartAgainFromOnCloseOnTheFailedWorkerRunsTheRestOfTheStream) {
+  Build(20);
+  source->failAtLoad = 4;  // the source goes on with the next block after the failure
+  TMMTrigger* const raw = trigger.get();
+  std::atomic<bool> restartedOnWorker{false};
+  trigger->OnClose = [&, raw](TObject*) {
+    ++closes;
+    if (closes == 1 && raw->ThreadFailed()) {
+      restartedOnWorker = !platform::IsMainThread();
+      raw->Start();  // replaces the worker that is running this handler
+    }
+  };
+  trigger->Start();
+  ASSERT_TRUE(RunUntil([&] { return stops > 1; }));
+  EXPECT_TRUE(restartedOnWorker);
+  EXPECT_TRUE(stopOnMain);
+  EXPECT_FALSE(trigger->ThreadFailed());
+  EXPECT_EQ(reporter.Texts(), std::vector<std::string>{"source failed at load 4"});
+  EXPECT_EQ(sink->Blocks(), 20);
+  EXPECT_TRUE(IsCountingSequence(sink->Data()));
+  trigger->Close();
+  EXPECT_EQ(closes, 2);
+  EXPECT_EQ(trigger->State(), TMMTrigger::tsClosed);
+  EXPECT_TRUE(DSPThreadList().empty());  // both workers joined and freed
+}
+
 TEST_F(TriggerTest, HandledDeliveryErrorDeliversTheSameBlockAgain) {
   Build(6);
   std::atomic<bool> failedOnce{false};
