@@ -10,7 +10,8 @@ mode=${1:-run}
 build_dir=${BUILD_DIR:-build}
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libsoxr-dev
-  libgsm1-dev qt6-base-dev libgl-dev qt6-translations-l10n libjpeg62-turbo-dev fonts-dejavu-core)
+  libgsm1-dev qt6-base-dev libgl-dev qt6-translations-l10n libjpeg62-turbo-dev fonts-dejavu-core
+  portaudio19-dev libasound2-dev)
 # Tools the tests compare our files with; they also make the test fixtures. clang and its
 # runtime libraries build the fuzzing harnesses (tests/fuzz); Xvfb runs the real-window smoke
 # test; desktop-file-validate checks the desktop entry.
