@@ -25,10 +25,13 @@
 #include "app/NameRules.h"
 #include "app/Outline.h"
 #include "meters/Colors.h"
+#include "meters/Connector.h"
 #include "meters/Gauge.h"
+#include "meters/Level.h"
 #include "platform/Desktop.h"
 #include "platform/ExceptionHandler.h"
 #include "platform/MainThread.h"
+#include "playback/AudioPlayer.h"
 #include "sources/AudioFile.h"
 #include "stream/Component.h"
 #include "stream/Trigger.h"
@@ -120,7 +123,12 @@ TForm1::TForm1(QWidget* parent)
 }
 
 TForm1::~TForm1() {
-  // A conversion that is still running is ended before its components go.
+  // The preview and a conversion that is still running end before their components go.
+  play->OnStart = nullptr;
+  play->OnStop = nullptr;
+  Guarded([this] { play->StopPlayback(); });
+  MMConnector1->SetLevel1(nullptr);
+  MMConnector1->SetLevel2(nullptr);
   Guarded([this] {
     if (!Trigger_->HasState(stream::TMMTrigger::tsClosed)) Trigger_->Close();
   });
@@ -148,6 +156,16 @@ void TForm1::CreateComponents() {
   Trigger_->SetOutput(WaveFile_);
   NormalizeHost& host = *this;
   pass_ = std::make_unique<TNormalizationPass>(*SrcFile_, *DstFile_, host);
+  play = new playback::TMMAudioPlayer(owner_.get());
+  play->SetName("play");
+  play->SetBufferSize(kPreviewBufferSize);
+  play->SetNumBuffers(kPreviewNumBuffers);
+  play->SetDeviceID(stream::MapperId);
+  play->SetCallBackMode(stream::cmWindow);
+  MMConnector1 = new meters::TMMConnector(owner_.get());
+  MMConnector1->SetName("MMConnector1");
+  play->SetOutput(MMConnector1);
+  MMConnector1->SetEnterIdle(false);
 
   Timer1_ = new QTimer(this);
   Timer1_->setObjectName("Timer1");
@@ -207,20 +225,21 @@ void TForm1::LayOut() {
   BitBtn2->setIcon(QIcon(QStringLiteral(":/pictures/stop.png")));
   BitBtn2->setToolTip(QStringLiteral("Parar"));
   BitBtn2->setEnabled(false);
-  // The places of the left and right level meters.
-  for (auto [meter, name, top] :
-       {std::tuple{&MMLevel1, "MMLevel1", 10}, std::tuple{&MMLevel2, "MMLevel2", 38}}) {
-    *meter = new QFrame(Panel4);
+  // The left and right level meters, fed by the connector while the preview plays.
+  for (auto [meter, name, top, channel] :
+       {std::tuple{&MMLevel1, "MMLevel1", 10, stream::chLeft},
+        std::tuple{&MMLevel2, "MMLevel2", 38, stream::chRight}}) {
+    *meter = new meters::TMMLevel(Panel4);
     (*meter)->setObjectName(name);
-    (*meter)->setFrameShape(QFrame::Panel);
-    (*meter)->setFrameShadow(QFrame::Sunken);
-    (*meter)->setAutoFillBackground(true);
-    QPalette palette = (*meter)->palette();
-    palette.setColor(QPalette::Window, Qt::black);
-    (*meter)->setPalette(palette);
     (*meter)->setGeometry(50, top, 196, 20);
-    (*meter)->setEnabled(false);
+    (*meter)->SetChannel(channel);
+    (*meter)->SetMode(stream::mStereo);
+    (*meter)->SetNumPeaks(2);
+    (*meter)->SetDecayMode(meters::dmStepUp);
+    (*meter)->SetDecay(8);
   }
+  MMConnector1->SetLevel1(MMLevel1);
+  MMConnector1->SetLevel2(MMLevel2);
 
   // Across the width: the source panel and the destination panel, each a label over a tree.
   Panel2 = MakePanel(this, "Panel2", QRect(8, 188, 511, 124));
@@ -255,6 +274,13 @@ void TForm1::Wire() {
   connect(FileListBox2_, &TFileListBox::change, this, [this] { FileListBox2Change(); });
   connect(Outline1, &TOutline::click, this, [this] { Guarded([this] { Outline1Click(); }); });
   connect(Outline2, &TOutline::click, this, [this] { Guarded([this] { Outline2Click(); }); });
+  for (TOutline* tree : {Outline1, Outline2}) {
+    connect(tree, &TOutline::dblClick, this, [this] { Guarded([this] { Outline1DblClick(); }); });
+  }
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
+  connect(BitBtn2, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn2Click(); }); });
+  play->OnStart = [this](stream::TObject* sender) { playStart(sender); };
+  play->OnStop = [this](stream::TObject* sender) { playStop(sender); };
   DirectoryEdit1->OnAfterDialog = [this](QString& name, bool& action) {
     Guarded([&] { DirectoryEdit1AfterDialog(name, action); });
   };
@@ -301,6 +327,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::FormClose() {
+  Guarded([this] { play->StopPlayback(); });
   const bool refused = Busy();
   if (refused) platform::ShowMessage(kWaitMessage);
   WriteSettings();
@@ -325,6 +352,8 @@ void TForm1::Button1Click() {
     platform::ShowMessage(kFolderMissingMessage);
     return;
   }
+  play->StopPlayback();
+  play->CloseFile();
   const QString line = Outline1->SelectedLine();
   if (line.isEmpty()) {
     // Nothing to convert (an empty tree, or no line selected).
@@ -406,6 +435,7 @@ void TForm1::Normalize(const std::string& fileName) {
 
 void TForm1::ReturnToIdle() {
   Button1->setEnabled(true);
+  BitBtn1->setEnabled(true);
   Outline1->setEnabled(true);
   Outline2->setEnabled(true);
   Gauge->SetCaption(QString::fromUtf8(kIdleCaption));
@@ -455,6 +485,16 @@ void TForm1::Outline1Click() {
   const QString line = Outline1->SelectedLine();
   const QString source = JoinPath(DirectoryListBox1->Directory(), line);
   Button1->setEnabled(!line.isEmpty() && QFileInfo(source).isFile());
+  if (Button1->isEnabled()) {
+    play->StopPlayback();
+    play->CloseFile();
+    try {
+      play->OpenFile(source.toStdString());
+      BitBtn1->setEnabled(true);
+    } catch (...) {
+      platform::ShowMessage(kPreviewOpenMessage);
+    }
+  }
   Label2->setText(QStringLiteral("Origem:") + source);
   Label1->setText(QStringLiteral("Destino:") + JoinPath(DirectoryEdit1->Text(), WavName(line)));
   Outline1->SetColor(meters::clCream);
@@ -464,6 +504,45 @@ void TForm1::Outline1Click() {
 void TForm1::Outline2Click() {
   Outline2->SetColor(meters::clCream);
   Outline1->SetColor(meters::clWhite);
+  const QString line = Outline2->SelectedLine();
+  const QString path = JoinPath(DirectoryEdit1->Text(), line);
+  if (line.isEmpty() || !QFileInfo(path).isFile()) return;
+  play->StopPlayback();
+  play->CloseFile();
+  try {
+    play->OpenFile(path.toStdString());
+  } catch (...) {
+    platform::ShowMessage(kPreviewOpenMessage);
+  }
+  BitBtn1->setEnabled(true);
+}
+
+// A double-click in either tree plays what its first click loaded.
+void TForm1::Outline1DblClick() {
+  BitBtn1Click();
+}
+
+void TForm1::BitBtn1Click() {
+  play->Play();
+}
+
+void TForm1::BitBtn2Click() {
+  play->StopPlayback();
+  play->CloseFile();
+}
+
+void TForm1::playStart(stream::TObject*) {
+  BitBtn1->setEnabled(false);
+  BitBtn2->setEnabled(true);
+  Button1->setEnabled(false);
+  Outline2->setEnabled(false);
+}
+
+void TForm1::playStop(stream::TObject*) {
+  BitBtn1->setEnabled(true);
+  BitBtn2->setEnabled(false);
+  Button1->setEnabled(true);
+  Outline2->setEnabled(true);
 }
 
 void TForm1::SetGaugeCaption(const QString& caption) {

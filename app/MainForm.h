@@ -2,9 +2,10 @@
 // file into a WAV file per click through the conversion chain (audio file source → trigger →
 // wave file sink), optionally normalizes it, shows the status in the gauge, and keeps the four
 // settings between runs.
+// The preview player plays the selected file through the connector into the two level meters.
 // Threading: every handler runs on the main thread except TriggerBufferReady (the trigger's
 // worker: it only sets the gauge's progress) and a TriggerStop raised on the worker after a
-// failed block, which hands its work to the main thread.
+// failed block, which hands its work to the main thread. The player reports on the main thread.
 #pragma once
 
 #include <QCheckBox>
@@ -31,7 +32,12 @@ namespace wave {
 class TMMWaveFile;
 }
 namespace meters {
+class TMMConnector;
 class TMMGauge;
+class TMMLevel;
+}  // namespace meters
+namespace playback {
+class TMMAudioPlayer;
 }
 
 namespace app {
@@ -49,6 +55,7 @@ inline constexpr const char* kSettingsWriteMessage = "Erro ao gravar registro do
 inline constexpr const char* kIdleCaption = "Quelbarin Status";
 inline constexpr const char* kDecodingCaption = "Decodificando..";
 inline constexpr const char* kScanCaption = "Obtendo Dados..";
+inline constexpr const char* kPreviewOpenMessage = "Erro ao ler arquivo de áudio";
 
 class TForm1 : public QWidget, private NormalizeHost {
   Q_OBJECT
@@ -58,6 +65,8 @@ class TForm1 : public QWidget, private NormalizeHost {
   static constexpr int kClientHeight = 509;
   static constexpr int kBlinkIntervalMs = 500;
   static constexpr int kConversionBufferSize = 32768;
+  static constexpr int kPreviewBufferSize = 2048;
+  static constexpr int kPreviewNumBuffers = 30;
 
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
@@ -71,6 +80,8 @@ class TForm1 : public QWidget, private NormalizeHost {
   wave::TMMWaveFile& WaveFile() const { return *WaveFile_; }
   wave::TMMWaveFile& SrcFile() const { return *SrcFile_; }
   wave::TMMWaveFile& DstFile() const { return *DstFile_; }
+  playback::TMMAudioPlayer& Player() const { return *play; }
+  meters::TMMConnector& Connector() const { return *MMConnector1; }
   TFileListBox& FileListBox1() const { return *FileListBox1_; }
   TFileListBox& FileListBox2() const { return *FileListBox2_; }
 
@@ -106,6 +117,12 @@ class TForm1 : public QWidget, private NormalizeHost {
   void Outline1Click();
   void Outline2Click();
   void RefreshDestination(const QString& path);
+  void OpenPreview(const QString& path);
+  void Outline1DblClick();
+  void BitBtn1Click();
+  void BitBtn2Click();
+  void playStart(stream::TObject* sender);
+  void playStop(stream::TObject* sender);
 
   // NormalizeHost: what the normalization pass uses of the window.
   void SetGaugeCaption(const QString& caption) override;
@@ -120,6 +137,8 @@ class TForm1 : public QWidget, private NormalizeHost {
   sources::TMMAudioFile* AudioFile_ = nullptr;
   stream::TMMTrigger* Trigger_ = nullptr;
   wave::TMMWaveFile* WaveFile_ = nullptr;
+  playback::TMMAudioPlayer* play = nullptr;
+  meters::TMMConnector* MMConnector1 = nullptr;
   std::unique_ptr<TNormalizationPass> pass_;
 
   // Widgets; Qt's parent chain deletes them.
@@ -142,8 +161,8 @@ class TForm1 : public QWidget, private NormalizeHost {
   QFrame* Panel4 = nullptr;
   QPushButton* BitBtn1 = nullptr;
   QPushButton* BitBtn2 = nullptr;
-  QFrame* MMLevel1 = nullptr;
-  QFrame* MMLevel2 = nullptr;
+  meters::TMMLevel* MMLevel1 = nullptr;
+  meters::TMMLevel* MMLevel2 = nullptr;
   QLabel* Image1 = nullptr;
   QPushButton* BitBtn3 = nullptr;
   QLabel* Label4 = nullptr;

@@ -9,6 +9,8 @@
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   if (!qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) qputenv("QT_SCALE_FACTOR", "1");
+  // Previews play on the null device, never on a sound card.
+  if (!qEnvironmentVariableIsSet("QD_WAVE_DEVICE")) qputenv("QD_WAVE_DEVICE", "null");
   // Tests that touch the settings point XDG_CONFIG_HOME at their own folder; this one keeps the
   // rest away from the user's real settings.
   QTemporaryDir config;

@@ -29,6 +29,7 @@
 #include "app/Outline.h"
 #include "app/QtDispatcherHook.h"
 #include "meters/Gauge.h"
+#include "meters/Level.h"
 #include "stream/Trigger.h"
 #include "tests/app/RecordingDesktop.h"
 #include "tests/sources/ChainConversion.h"
@@ -313,6 +314,46 @@ TEST_F(MainFormTest, ChosenDestinationGetsItsSlashAndAVanishedOneKeepsTheTree) {
   ASSERT_EQ(desktop_.Errors().size(), 1u);
   EXPECT_NE(desktop_.Errors().front().find("No such file or directory"), std::string::npos);
   EXPECT_EQ(tree->Lines(), QStringList{"Nova.WAV"});
+}
+
+TEST_F(MainFormTest, DoubleClickPlaysThePreviewWithMovingMeters) {
+  StoreFolders();
+  auto form = OpenWindow();
+  auto* play = Find<QPushButton>(*form, "BitBtn1");
+  auto* stop = Find<QPushButton>(*form, "BitBtn2");
+  auto* convert = Find<QPushButton>(*form, "Button1");
+  auto* destination = Find<TOutline>(*form, "Outline2");
+  auto* left = Find<meters::TMMLevel>(*form, "MMLevel1");
+  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  ASSERT_TRUE(play->isEnabled());
+  EXPECT_FALSE(stop->isEnabled());
+
+  auto* tree = Find<TOutline>(*form, "Outline1");
+  const QRect line = tree->visualItemRect(tree->findItems("cbr44_joint.mp3", Qt::MatchExactly)[0]);
+  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, line.center());
+  EXPECT_FALSE(play->isEnabled());
+  EXPECT_TRUE(stop->isEnabled());
+  EXPECT_FALSE(convert->isEnabled());
+  EXPECT_FALSE(destination->isEnabled());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return left->LevelSpots() > 0; }, 10000)) << "meter still";
+
+  // The file ends by itself: everything returns.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !stop->isEnabled(); }, 30000));
+  EXPECT_TRUE(play->isEnabled());
+  EXPECT_TRUE(convert->isEnabled());
+  EXPECT_TRUE(destination->isEnabled());
+  EXPECT_TRUE(desktop_.Errors().empty());
+}
+
+TEST_F(MainFormTest, ASourceThePlayerCannotReadIsReported) {
+  ASSERT_TRUE(QFile::copy(kFixtures + "/text.mp3", source_ + "/text.mp3"));
+  StoreFolders();
+  auto form = OpenWindow();
+  ClickLine(*form, "Outline1", "text.mp3");
+  EXPECT_EQ(desktop_.messages, std::vector<std::string>{kPreviewOpenMessage});
+  EXPECT_FALSE(Find<QPushButton>(*form, "BitBtn1")->isEnabled());
+  // "Converter" follows the file's existence, not the preview.
+  EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->isEnabled());
 }
 
 TEST_F(MainFormTest, StartUpStateOfTheControls) {
