@@ -2,7 +2,9 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -55,6 +57,7 @@ void TMMDIBCanvas::SetBitsPerPixel(int bits) {
 }
 
 void TMMDIBCanvas::SetColor(TColor color) {
+  if (color == color_) return;  // the spots of a zone share one colour
   color_ = color;
   rgb_ = ToQColor(color).rgb();
   if (bitsPerPixel_ == 8) index_ = PaletteIndex(rgb_);
@@ -89,17 +92,6 @@ void TMMDIBCanvas::Clear() {
   }
 }
 
-void TMMDIBCanvas::SetPixelRaw(int x, int y) {
-  if (bitsPerPixel_ == 8) {
-    image_.scanLine(y)[x] = static_cast<std::uint8_t>(index_);
-    return;
-  }
-  std::uint8_t* pixel = image_.scanLine(y) + 3 * x;
-  pixel[0] = static_cast<std::uint8_t>(qRed(rgb_));
-  pixel[1] = static_cast<std::uint8_t>(qGreen(rgb_));
-  pixel[2] = static_cast<std::uint8_t>(qBlue(rgb_));
-}
-
 void TMMDIBCanvas::FillRect(const QRect& rect, bool dotted) {
   const QRect area = rect.normalized() & image_.rect();
   if (area.isEmpty()) return;
@@ -110,9 +102,24 @@ void TMMDIBCanvas::FillRect(const QRect& rect, bool dotted) {
     const int offset = (from - origin) % step;
     return offset == 0 ? from : from + step - offset;
   };
+  const int left = firstOnGrid(area.left(), whole.left());
+  // Rows are written through one pointer: the meters fill spots hundreds of times a second.
+  std::uint8_t* const bits = image_.bits();
+  const qsizetype stride = image_.bytesPerLine();
+  const auto index = static_cast<std::uint8_t>(index_);
+  const std::uint8_t rgb[3] = {static_cast<std::uint8_t>(qRed(rgb_)),
+                               static_cast<std::uint8_t>(qGreen(rgb_)),
+                               static_cast<std::uint8_t>(qBlue(rgb_))};
   for (int y = firstOnGrid(area.top(), whole.top()); y <= area.bottom(); y += step) {
-    for (int x = firstOnGrid(area.left(), whole.left()); x <= area.right(); x += step) {
-      SetPixelRaw(x, y);
+    std::uint8_t* const row = bits + y * stride;
+    if (bitsPerPixel_ == 8) {
+      if (step == 1) {
+        std::memset(row + left, index, static_cast<std::size_t>(area.right() - left + 1));
+      } else {
+        for (int x = left; x <= area.right(); x += step) row[x] = index;
+      }
+    } else {
+      for (int x = left; x <= area.right(); x += step) std::memcpy(row + 3 * x, rgb, 3);
     }
   }
 }
@@ -125,8 +132,46 @@ void TMMDIBCanvas::CopyFrom(const TMMDIBCanvas& source) {
   if (bitsPerPixel_ == 8) index_ = PaletteIndex(rgb_);
 }
 
+void TMMDIBCanvas::CopyRect(const TMMDIBCanvas& source, const QRect& rect) {
+  if (source.image_.size() != image_.size() || source.bitsPerPixel_ != bitsPerPixel_) {
+    throw std::logic_error("TMMDIBCanvas::CopyRect: canvases differ in size or depth");
+  }
+  const QRect area = rect.normalized() & image_.rect();
+  if (area.isEmpty()) return;
+  const int bytesPerPixel = bitsPerPixel_ / 8;
+  const auto bytes = static_cast<std::size_t>(area.width() * bytesPerPixel);
+  std::uint8_t* const bits = image_.bits();
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    std::memcpy(bits + y * image_.bytesPerLine() + area.left() * bytesPerPixel,
+                source.image_.constScanLine(y) + area.left() * bytesPerPixel, bytes);
+  }
+}
+
 void TMMDIBCanvas::DrawTo(QPainter& painter, const QRect& target) const {
-  painter.drawImage(target, image_);
+  // Expanded to 32 bits through the palette here, row by row: the meters paint hundreds of
+  // times a second, and drawing an indexed or 24-bit image makes Qt convert it in general code.
+  if (screen_.size() != image_.size()) screen_ = QImage(image_.size(), QImage::Format_RGB32);
+  const int width = image_.width();
+  const int height = image_.height();
+  std::array<QRgb, kPaletteSize> palette{};
+  if (bitsPerPixel_ == 8) {
+    const QList<QRgb> table = image_.colorTable();
+    std::copy_n(table.begin(), std::min<qsizetype>(table.size(), kPaletteSize), palette.begin());
+  }
+  for (int y = 0; y < height; ++y) {
+    const std::uint8_t* src = image_.constScanLine(y);
+    auto* dst = reinterpret_cast<QRgb*>(screen_.scanLine(y));
+    if (bitsPerPixel_ == 8) {
+      for (int x = 0; x < width; ++x) dst[x] = palette[src[x]];
+    } else {
+      for (int x = 0; x < width; ++x, src += 3) dst[x] = qRgb(src[0], src[1], src[2]);
+    }
+  }
+  if (target.size() == screen_.size()) {
+    painter.drawImage(target.topLeft(), screen_);
+  } else {
+    painter.drawImage(target, screen_);
+  }
 }
 
 }  // namespace meters

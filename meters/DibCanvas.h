@@ -50,6 +50,9 @@ class TMMDIBCanvas {
   // Copies the bits of `source`, which must have the same size and depth (std::logic_error
   // otherwise).
   void CopyFrom(const TMMDIBCanvas& source);
+  // Copies the pixels of `rect` (clipped) from `source`, which has this canvas's size and depth;
+  // with 8 bits the two share their palette up to the colours of `source`.
+  void CopyRect(const TMMDIBCanvas& source, const QRect& rect);
   // Copies the bitmap onto `painter` at `target` (scaled when the sizes differ).
   void DrawTo(QPainter& painter, const QRect& target) const;
 
@@ -60,13 +63,13 @@ class TMMDIBCanvas {
   static QImage::Format FormatFor(int bits);
   // The palette index standing for `rgb`, added to the palette when there is room.
   int PaletteIndex(QRgb rgb);
-  void SetPixelRaw(int x, int y);
 
   int bitsPerPixel_ = kDefaultBitsPerPixel;
   TColor color_ = clBlack;
   QRgb rgb_ = qRgb(0, 0, 0);
   int index_ = 0;  // palette entry of rgb_ at 8 bits
   QImage image_;
+  mutable QImage screen_;  // image_ expanded to 32 bits for drawing
 };
 
 }  // namespace meters

@@ -239,6 +239,7 @@ void TMMCustomLevel::ComputeGeometry() {
   innerWidth_ = std::max(innerRect_.width(), 1);
   innerHeight_ = std::max(innerRect_.height(), 1);
   background_.SetSize(innerWidth_, innerHeight_);
+  lit_.SetSize(innerWidth_, innerHeight_);
   paintCanvas_.SetSize(innerWidth_, innerHeight_);
   spotWidth_ = std::max(spotWidth_, 1);
   const int length = kind_ == lkHorizontal ? innerWidth_ : innerHeight_;
@@ -288,31 +289,47 @@ void TMMCustomLevel::RebuildBackground() {
   for (int spot = 1; spot <= numSpots_; ++spot) {
     DrawSpot(background_, spot, ZoneColor(inactiveColors_, spot), inactiveDoted_);
   }
+  // Lit from a copy of the background, so that at 8 bits its palette extends the background's
+  // and pixels copied between the two keep their colours.
+  lit_.CopyFrom(background_);
+  for (int spot = 1; spot <= numSpots_; ++spot) {
+    DrawSpot(lit_, spot, ZoneColor(barColors_, spot), activeDoted_);
+  }
+}
+
+QRect TMMCustomLevel::SpotsRect(int first, int last) const {
+  first = std::max(first, 1);
+  last = std::min(last, numSpots_);
+  if (first > last) return {};
+  return SpotRect(first) | SpotRect(last);
 }
 
 void TMMCustomLevel::DrawLitSpots(TMMDIBCanvas& canvas, int peak) const {
-  int litEnd = level_;
-  int firstPeak = peak;
+  const int numPeaks = NumPeaks();
+  if (!enabled_) {
+    canvas.CopyFrom(background_);
+    return;
+  }
   if (direction_ == dirSymetric) {
+    canvas.CopyFrom(background_);
     // A block of five spots around the level, all in the level's zone colour.
     const int centre = std::clamp(level_, 1, numSpots_);
     const TColor color = ZoneColor(barColors_, centre);
     for (int spot = centre - 2; spot <= centre + 2; ++spot) {
       DrawSpot(canvas, spot, color, activeDoted_);
     }
-    litEnd = centre;
-    firstPeak = peak + 2;
-  } else {
-    for (int spot = 1; spot <= level_; ++spot) {
+    if (numPeaks <= 0 || centre >= peak) return;
+    for (int i = 0; i < numPeaks; ++i) {
+      const int spot = peak + 2 - i;
       DrawSpot(canvas, spot, ZoneColor(barColors_, spot), activeDoted_);
     }
+    return;
   }
-  const int numPeaks = NumPeaks();
-  if (numPeaks <= 0 || litEnd >= peak) return;
-  for (int i = 0; i < numPeaks; ++i) {
-    const int spot = firstPeak - i;
-    DrawSpot(canvas, spot, ZoneColor(barColors_, spot), activeDoted_);
-  }
+  // Spots 1..level are lit and the rest dark, each in its zone's colour: two copies of a span.
+  canvas.CopyFrom(lit_);
+  canvas.CopyRect(background_, SpotsRect(level_ + 1, numSpots_));
+  if (numPeaks <= 0 || level_ >= peak) return;
+  canvas.CopyRect(lit_, SpotsRect(peak - numPeaks + 1, peak));
 }
 
 // ---- painting ----
@@ -326,8 +343,7 @@ void TMMCustomLevel::paintEvent(QPaintEvent* /*event*/) {
   if (onDrawBar_) {
     onDrawBar_(this, paintCanvas_, QRect(0, 0, innerWidth_, innerHeight_), level_, peak);
   } else {
-    paintCanvas_.CopyFrom(background_);
-    if (enabled_) DrawLitSpots(paintCanvas_, peak);
+    DrawLitSpots(paintCanvas_, peak);
   }
   paintCanvas_.DrawTo(painter, QRect(innerRect_.topLeft(), QSize(innerWidth_, innerHeight_)));
 }
@@ -595,6 +611,7 @@ void TMMCustomLevel::SetBitsPerPixel(int value) {
   if (value != 8 && value != 24) throw EMMDIBError("Bitlength not supported yet");
   if (paintCanvas_.BitsPerPixel() == value) return;
   background_.SetBitsPerPixel(value);
+  lit_.SetBitsPerPixel(value);
   paintCanvas_.SetBitsPerPixel(value);
   RebuildBackground();
   update();

@@ -234,6 +234,8 @@ class TMMCustomLevel : public QWidget {
   void SyncGeometry();
   void RebuildBackground();
   void DrawSpot(TMMDIBCanvas& canvas, int spot, TColor color, bool dotted) const;
+  // The rectangle that spans spots first..last (empty when there are none).
+  QRect SpotsRect(int first, int last) const;
   void DrawLitSpots(TMMDIBCanvas& canvas, int peak) const;
   TColor ZoneColor(const std::array<TColor, 3>& colors, int spot) const;
   void SetZoneColor(TColor& field, TColor value);
@@ -251,6 +253,7 @@ class TMMCustomLevel : public QWidget {
   platform::TimerService* timerService_;  // not owned
   platform::TimerService::EntryId peakTimerEntry_ = platform::TimerService::kNoEntry;
   TMMDIBCanvas background_;
+  TMMDIBCanvas lit_;  // every spot lit in its zone colour; a paint copies the lit span from it
   TMMDIBCanvas paintCanvas_;
   bool enabled_ = kDefaultEnabled;
   TMMLevelKind kind_ = kDefaultKind;
