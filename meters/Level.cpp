@@ -39,6 +39,11 @@ TMMCustomLevel::TMMCustomLevel(QWidget* parent, platform::TimerService* peakTime
     : QWidget(parent), timerService_(peakTimer) {
   setAttribute(Qt::WA_OpaquePaintEvent);  // the bevel and the bitmap cover every pixel
   resize(kDefaultWidth, kDefaultHeight);
+  deferredRepaint_.setSingleShot(true);
+  deferredRepaint_.setTimerType(Qt::PreciseTimer);
+  connect(&deferredRepaint_, &QTimer::timeout, this, [this] {
+    if (enabled_ && Showing()) repaint();
+  });
   bevel_.OnChange = [this] {
     ComputeGeometry();
     update();
@@ -128,7 +133,16 @@ void TMMCustomLevel::SetAmplitude(std::int32_t amplitude) {
     peakChanged_ = false;
   }
   level_ = spots;
-  if (enabled_ && Showing()) repaint();  // at once: the connector feeds about once a millisecond
+  if (enabled_ && Showing()) RepaintLevel();
+}
+
+void TMMCustomLevel::RepaintLevel() {
+  const auto interval = minRepaintInterval_.count();
+  if (interval <= 0 || !sinceLastPaint_.isValid() || sinceLastPaint_.elapsed() >= interval) {
+    repaint();
+  } else if (!deferredRepaint_.isActive()) {
+    deferredRepaint_.start(static_cast<int>(interval - sinceLastPaint_.elapsed()));
+  }
 }
 
 int TMMCustomLevel::DecayedAmplitude(int amplitude) {
@@ -335,6 +349,8 @@ void TMMCustomLevel::DrawLitSpots(TMMDIBCanvas& canvas, int peak) const {
 // ---- painting ----
 
 void TMMCustomLevel::paintEvent(QPaintEvent* /*event*/) {
+  sinceLastPaint_.start();
+  deferredRepaint_.stop();  // this paint shows the newest level
   if (size() != geometrySize_) ComputeGeometry();
   Fire(OnPaint);
   QPainter painter(this);

@@ -8,6 +8,8 @@
 // moves the peak under the peak lock and hands the repaint to the main thread without waiting.
 #pragma once
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <atomic>
@@ -67,6 +69,7 @@ class TMMCustomLevel : public QWidget {
   static constexpr stream::TMMMode kDefaultMode = stream::mMono;
   static constexpr stream::TMMChannel kDefaultChannel = stream::chBoth;
   static constexpr int kDefaultSamples = 50;
+  static constexpr int kDefaultMinRepaintIntervalMs = 10;
   static constexpr int kDefaultGain = 0;
   static constexpr int kMinGain = -8;
   static constexpr int kMaxGain = 32;
@@ -157,6 +160,11 @@ class TMMCustomLevel : public QWidget {
   stream::TMMChannel Channel() const { return channel_; }
   void SetChannel(stream::TMMChannel value);
   // Frames per window, at least 1.
+  // New levels repaint at once, but no more often than this: a level that changes sooner is
+  // shown by one repaint when the interval has passed (the connector feeds about once a
+  // millisecond, far faster than a screen shows). 0 repaints every change at once.
+  std::chrono::milliseconds MinRepaintInterval() const { return minRepaintInterval_; }
+  void SetMinRepaintInterval(std::chrono::milliseconds value) { minRepaintInterval_ = value; }
   int Samples() const { return samples_; }
   void SetSamples(int value);
   // -8..32 (other values are ignored): amplitudes are multiplied by (Gain + 8) / 8.
@@ -234,6 +242,8 @@ class TMMCustomLevel : public QWidget {
   void SyncGeometry();
   void RebuildBackground();
   void DrawSpot(TMMDIBCanvas& canvas, int spot, TColor color, bool dotted) const;
+  // Repaints for a new level, at once or deferred (MinRepaintInterval).
+  void RepaintLevel();
   // The rectangle that spans spots first..last (empty when there are none).
   QRect SpotsRect(int first, int last) const;
   void DrawLitSpots(TMMDIBCanvas& canvas, int peak) const;
@@ -252,6 +262,9 @@ class TMMCustomLevel : public QWidget {
 
   platform::TimerService* timerService_;  // not owned
   platform::TimerService::EntryId peakTimerEntry_ = platform::TimerService::kNoEntry;
+  std::chrono::milliseconds minRepaintInterval_{kDefaultMinRepaintIntervalMs};
+  QElapsedTimer sinceLastPaint_;
+  QTimer deferredRepaint_;  // single shot: shows a level that came too soon after a paint
   TMMDIBCanvas background_;
   TMMDIBCanvas lit_;  // every spot lit in its zone colour; a paint copies the lit span from it
   TMMDIBCanvas paintCanvas_;

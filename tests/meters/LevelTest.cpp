@@ -29,6 +29,7 @@ struct ExampleLevel {
 
   ExampleLevel() {
     level.resize(132, 10);
+    level.SetMinRepaintInterval(std::chrono::milliseconds(0));  // every change paints at once
     level.OnPaint = [this](QObject*) { ++paints; };
     level.show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&level));
@@ -533,6 +534,20 @@ TEST(LevelTest, RepaintsAtOnceOnlyWhenThePictureChanges) {
   EXPECT_EQ(example.paints, 2);
   level.SetAmplitude(0);
   EXPECT_EQ(example.paints, 2);
+
+  // With a repaint interval, a change right after a paint waits for it, then shows in one paint.
+  level.SetMinRepaintInterval(std::chrono::milliseconds(200));
+  QTest::qWait(250);
+  level.SetAmplitude(16384);
+  EXPECT_EQ(example.paints, 3);
+  level.SetAmplitude(8192);
+  level.SetAmplitude(32767);
+  EXPECT_EQ(example.paints, 3);
+  QTRY_COMPARE_WITH_TIMEOUT(example.paints, 4, 5000);
+  QTest::qWait(300);
+  EXPECT_EQ(example.paints, 4);
+  EXPECT_EQ(SpotPixel(Render(level), 65), Rgb(level.Bar3Color()));
+  level.SetMinRepaintInterval(std::chrono::milliseconds(0));
 
   // A drawing handler replaces the bar: it gets the bitmap, its rectangle, level and peak.
   level.SetNumPeaks(1);
