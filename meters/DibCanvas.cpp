@@ -124,18 +124,20 @@ void TMMDIBCanvas::FillRect(const QRect& rect, bool dotted) {
   }
 }
 
-void TMMDIBCanvas::CopyFrom(const TMMDIBCanvas& source) {
+void TMMDIBCanvas::CheckSameShape(const TMMDIBCanvas& source) const {
   if (source.image_.size() != image_.size() || source.bitsPerPixel_ != bitsPerPixel_) {
-    throw std::logic_error("TMMDIBCanvas::CopyFrom: canvases differ in size or depth");
+    throw std::logic_error("TMMDIBCanvas: canvases differ in size or depth");
   }
+}
+
+void TMMDIBCanvas::CopyFrom(const TMMDIBCanvas& source) {
+  CheckSameShape(source);
   image_ = source.image_;  // shared until the next write detaches it
   if (bitsPerPixel_ == 8) index_ = PaletteIndex(rgb_);
 }
 
 void TMMDIBCanvas::CopyRect(const TMMDIBCanvas& source, const QRect& rect) {
-  if (source.image_.size() != image_.size() || source.bitsPerPixel_ != bitsPerPixel_) {
-    throw std::logic_error("TMMDIBCanvas::CopyRect: canvases differ in size or depth");
-  }
+  CheckSameShape(source);
   const QRect area = rect.normalized() & image_.rect();
   if (area.isEmpty()) return;
   const int bytesPerPixel = bitsPerPixel_ / 8;

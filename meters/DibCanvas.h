@@ -61,6 +61,8 @@ class TMMDIBCanvas {
 
  private:
   static QImage::Format FormatFor(int bits);
+  // Throws std::logic_error unless `source` has this canvas's size and depth.
+  void CheckSameShape(const TMMDIBCanvas& source) const;
   // The palette index standing for `rgb`, added to the palette when there is room.
   int PaletteIndex(QRgb rgb);
 
