@@ -8,6 +8,7 @@
 #include "acm/ImaAdpcm.h"
 #include "acm/MsAdpcm.h"
 #include "acm/PcmDriver.h"
+#include "acm/SampleCodec.h"
 
 namespace acm {
 
@@ -24,8 +25,13 @@ std::span<const Driver* const> installedDrivers() {
   static const CodecDriver imaDriver(ima);
   static const CodecDriver msAdpcmDriver(msAdpcm);
   static const CodecDriver gsmDriver(gsm);
-  static const std::array<const Driver*, 6> drivers = {&pcm,       &aLawDriver,    &muLawDriver,
-                                                       &imaDriver, &msAdpcmDriver, &gsmDriver};
+  static const SampleCodec ieeeFloat(kWaveFormatIeeeFloat);
+  static const SampleCodec extensible(kWaveFormatExtensible);
+  static const CodecDriver floatDriver(ieeeFloat);
+  static const CodecDriver extensibleDriver(extensible);
+  static const std::array<const Driver*, 8> drivers = {&pcm,         &aLawDriver,      &muLawDriver,
+                                                       &imaDriver,   &msAdpcmDriver,   &gsmDriver,
+                                                       &floatDriver, &extensibleDriver};
   return drivers;
 }
 

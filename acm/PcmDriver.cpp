@@ -92,12 +92,15 @@ class PcmConverter final : public Converter {
 
 std::optional<WaveFormat> PcmDriver::suggest(const WaveFormat& source,
                                              const FormatRequest& request) const {
-  if (!isSupportedPcm(source.header)) return std::nullopt;
+  if (!isReadablePcm(source.header)) return std::nullopt;
   const ACMWAVEFORMATEX& wanted = request.wanted;
   if (request.tag && wanted.wFormatTag != WAVE_FORMAT_PCM_TAG) return std::nullopt;
   const std::uint16_t channels = request.channels ? wanted.nChannels : source.header.nChannels;
   const std::uint32_t rate = request.rate ? wanted.nSamplesPerSec : source.header.nSamplesPerSec;
-  const std::uint16_t bits = request.bits ? wanted.wBitsPerSample : source.header.wBitsPerSample;
+  const std::uint16_t sourceBits = source.header.wBitsPerSample;
+  const std::uint16_t bits = request.bits                     ? wanted.wBitsPerSample
+                             : isSupportedPcmBits(sourceBits) ? sourceBits
+                                                              : 16;
   if (!isSupportedPcmChannels(channels) || !isSupportedRate(rate) || !isSupportedPcmBits(bits)) {
     return std::nullopt;
   }
@@ -105,7 +108,7 @@ std::optional<WaveFormat> PcmDriver::suggest(const WaveFormat& source,
 }
 
 bool PcmDriver::canConvert(const WaveFormat& source, const WaveFormat& destination) const {
-  return isSupportedPcm(source.header) && isSupportedPcm(destination.header);
+  return isReadablePcm(source.header) && isSupportedPcm(destination.header);
 }
 
 std::unique_ptr<Converter> PcmDriver::open(const WaveFormat& source, const WaveFormat& destination,

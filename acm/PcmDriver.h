@@ -1,5 +1,5 @@
 // The PCM converter: any supported PCM format to any other in one step (bits, channels and rate
-// together).
+// together). It also reads 24- and 32-bit PCM, which it narrows to 16 bits first.
 #ifndef QUELBARIN_ACM_PCMDRIVER_H
 #define QUELBARIN_ACM_PCMDRIVER_H
 
@@ -14,7 +14,8 @@ class PcmDriver final : public Driver {
   bool isCodec() const override { return false; }
   std::uint32_t maxFormatBytes() const override { return kFormatHeaderBytes; }
 
-  // Fields the request does not fix are taken from the source.
+  // Fields the request does not fix are taken from the source; the bits of a 24- or 32-bit
+  // source become 16.
   std::optional<WaveFormat> suggest(const WaveFormat& source,
                                     const FormatRequest& request) const override;
   bool canConvert(const WaveFormat& source, const WaveFormat& destination) const override;

@@ -44,6 +44,16 @@ bool isSupportedPcm(const ACMWAVEFORMATEX& format) {
          format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8;
 }
 
+bool isReadablePcmBits(std::uint32_t bits) {
+  return isSupportedPcmBits(bits) || bits == 24 || bits == 32;
+}
+
+bool isReadablePcm(const ACMWAVEFORMATEX& format) {
+  return format.wFormatTag == WAVE_FORMAT_PCM_TAG && isSupportedPcmChannels(format.nChannels) &&
+         isReadablePcmBits(format.wBitsPerSample) && isSupportedRate(format.nSamplesPerSec) &&
+         format.nBlockAlign == format.nChannels * format.wBitsPerSample / 8;
+}
+
 WaveFormat makePcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
   WaveFormat format;
   format.header.wFormatTag = WAVE_FORMAT_PCM_TAG;

@@ -43,6 +43,10 @@ bool isSupportedRate(std::uint32_t rate);
 // True for a PCM record within the ranges above whose nBlockAlign is channels × bits / 8.
 // nAvgBytesPerSec is not checked: files often carry a wrong one, and nothing depends on it.
 bool isSupportedPcm(const ACMWAVEFORMATEX& format);
+// The PCM the PCM driver reads as a source: as isSupportedPcm, with 24 and 32 bits as well
+// (narrowed to 16 bits before anything else is done to them).
+bool isReadablePcmBits(std::uint32_t bits);
+bool isReadablePcm(const ACMWAVEFORMATEX& format);
 
 // A consistent PCM record: nBlockAlign and nAvgBytesPerSec derived, cbSize 0.
 WaveFormat makePcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits);

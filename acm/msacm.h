@@ -1,6 +1,7 @@
 /* The audio compression manager: a flat C interface built as a shared module (libmsacm.so) that
  * the application loads at start. Drivers convert between wave formats; the first one converts
- * PCM to PCM (8/16 bits, 1 or 2 channels, 4000..100000 Hz; rate conversion through libsoxr).
+ * PCM to PCM (8/16 bits, 1 or 2 channels, 4000..100000 Hz; rate conversion through libsoxr) and
+ * also reads 24/32-bit PCM. IEEE float and extensible records decode to 16-bit PCM.
  *
  * Conventions: functions return 0 (MMSYSERR_NOERROR) or an error number; a stream handle is used
  * by one thread at a time; the library never prints and never aborts. Conversions run

@@ -90,7 +90,8 @@ bool FindPath(const TWaveFormatEx* source, const TWaveFormatEx* destination,
 
 stream::TWaveFormatEx SuggestPCM(const TWaveFormatEx* format) {
   if (format == nullptr) return TWaveFormatEx{};
-  if (format->wFormatTag == stream::WAVE_FORMAT_PCM) return *format;
+  // PCM of 8 or 16 bits is what the chain's consumers take; wider PCM is narrowed like any coding.
+  if (format->wFormatTag == stream::WAVE_FORMAT_PCM && format->wBitsPerSample <= 16) return *format;
   TWaveFormatEx pcm{};
   pcm.wFormatTag = stream::WAVE_FORMAT_PCM;
   if (!AcmUsable() || !Suggest(format, &pcm, ACM_FORMATSUGGESTF_WFORMATTAG) ||

@@ -117,7 +117,7 @@ TEST(AcmFormatSuggestTest, RefusesWhatNoDriverProduces) {
   // Sources the PCM driver does not take.
   ACMWAVEFORMATEX badAlign = Pcm(2, 44100, 16);
   badAlign.nBlockAlign = 3;
-  for (const ACMWAVEFORMATEX& from : {mp3, Pcm(2, 44100, 24), Pcm(4, 44100, 16), badAlign}) {
+  for (const ACMWAVEFORMATEX& from : {mp3, Pcm(2, 44100, 20), Pcm(4, 44100, 16), badAlign}) {
     ACMWAVEFORMATEX out = Pcm(2, 44100, 16);
     EXPECT_EQ(acmFormatSuggest(nullptr, &from, &out, sizeof out, kTag), ACMERR_NOTPOSSIBLE);
   }
@@ -175,11 +175,14 @@ TEST(AcmQueryOpenTest, RefusesUnsupportedFormatsAndRequests) {
   mp3.wFormatTag = 0x55;
   ACMWAVEFORMATEX badAlign = good;
   badAlign.nBlockAlign = 2;
-  for (const ACMWAVEFORMATEX& bad : {Pcm(3, 44100, 16), Pcm(2, 44100, 24), Pcm(2, 3999, 16),
+  for (const ACMWAVEFORMATEX& bad : {Pcm(3, 44100, 16), Pcm(2, 44100, 20), Pcm(2, 3999, 16),
                                      Pcm(2, 100001, 16), mp3, badAlign}) {
     EXPECT_EQ(Query(good, bad), ACMERR_NOTPOSSIBLE);
     EXPECT_EQ(Query(bad, good), ACMERR_NOTPOSSIBLE);
   }
+  // 24 and 32 bits are read, never written.
+  EXPECT_EQ(Query(good, Pcm(2, 44100, 24)), ACMERR_NOTPOSSIBLE);
+  EXPECT_EQ(Query(good, Pcm(2, 44100, 32)), ACMERR_NOTPOSSIBLE);
 
   int filter = 0;
   int notADriver = 0;
