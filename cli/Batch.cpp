@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -10,8 +11,32 @@
 namespace cli {
 namespace {
 
-constexpr int kIdle = -1;
 using Clock = std::chrono::steady_clock;
+
+// What a worker is doing, in one word so that a snapshot never pairs one job's name with
+// another's progress: 0 when idle, else (job index + 1) << 32 | per mille.
+constexpr std::uint64_t kIdle = 0;
+
+std::uint64_t Busy(std::size_t job, std::int64_t permille) {
+  return (static_cast<std::uint64_t>(job) + 1) << 32 | static_cast<std::uint64_t>(permille);
+}
+
+void Count(BatchSummary& summary, ConversionResult::Status status) {
+  switch (status) {
+    case ConversionResult::kConverted:
+      ++summary.converted;
+      break;
+    case ConversionResult::kFailed:
+      ++summary.failed;
+      break;
+    case ConversionResult::kSkipped:
+      ++summary.skipped;
+      break;
+    case ConversionResult::kCancelled:
+      ++summary.cancelled;
+      break;
+  }
+}
 
 class BatchRun {
  public:
@@ -21,23 +46,24 @@ class BatchRun {
         converter_(converter),
         cancel_(cancel),
         results_(jobs.size()),
-        progress_(std::max<std::size_t>(1, std::min<std::size_t>(workers, jobs.size()))) {
-    for (auto& p : progress_) p = kIdle;
+        busy_(std::max<std::size_t>(1, std::min<std::size_t>(workers, jobs.size()))) {
+    for (auto& b : busy_) b = kIdle;
   }
 
-  std::size_t Run(const BatchCallbacks& callbacks) {
+  BatchSummary Run(const BatchCallbacks& callbacks) {
+    start_ = Clock::now();
     std::vector<std::jthread> threads;
-    for (std::size_t w = 0; w < progress_.size(); ++w) threads.emplace_back([this, w] { Work(w); });
+    for (std::size_t w = 0; w < busy_.size(); ++w) threads.emplace_back([this, w] { Work(w); });
 
-    std::size_t failed = 0;
-    auto lastTick = Clock::now();
+    BatchSummary summary;
+    auto lastTick = start_;
     std::unique_lock lock(mutex_);
     for (std::size_t next = 0; next < jobs_.size();) {
       // Results are handed out in job order, as soon as all before them are there.
       if (results_[next]) {
         const ConversionResult result = *results_[next];
         lock.unlock();
-        if (result.status == ConversionResult::kFailed) ++failed;
+        Count(summary, result.status);
         if (callbacks.onResult) callbacks.onResult(jobs_[next], result);
         lock.lock();
         ++next;
@@ -55,11 +81,15 @@ class BatchRun {
         lock.lock();
       }
     }
-    return failed;
+    summary.elapsed = Elapsed();
+    return summary;
   }
 
  private:
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
+  std::chrono::milliseconds Elapsed() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_);
+  }
 
   void Work(std::size_t worker) {
     for (std::size_t i = nextJob_++; i < jobs_.size(); i = nextJob_++) {
@@ -70,17 +100,18 @@ class BatchRun {
       } else if (!job.error.empty()) {
         result.reason = job.error;
       } else {
-        progress_[worker] = 0;
+        busy_[worker] = Busy(i, 0);
         result = converter_.Convert(job.source, job.destination,
-                                    [this, worker](std::int64_t position, std::int64_t length) {
+                                    [this, worker, i](std::int64_t position, std::int64_t length) {
                                       if (length <= 0) return;
                                       const auto permille = std::clamp<std::int64_t>(
                                           position * 1000 / length, 0, 1000);
-                                      progress_[worker] = static_cast<int>(permille);
+                                      busy_[worker] = Busy(i, permille);
                                     });
-        progress_[worker] = kIdle;
+        busy_[worker] = kIdle;
       }
       std::lock_guard lock(mutex_);
+      if (result.status == ConversionResult::kSkipped) ++skipped_;
       results_[i] = std::move(result);
       ++finished_;
       changed_.notify_one();
@@ -88,9 +119,11 @@ class BatchRun {
   }
 
   BatchProgress Snapshot() const {  // under the lock
-    BatchProgress p{jobs_.size(), finished_, {}};
-    for (const auto& worker : progress_) {
-      if (const int permille = worker.load(); permille != kIdle) p.running.push_back(permille);
+    BatchProgress p{jobs_.size(), finished_, skipped_, {}, Elapsed()};
+    for (const auto& worker : busy_) {
+      const std::uint64_t state = worker.load();
+      if (state == kIdle) continue;
+      p.running.push_back({jobs_[(state >> 32) - 1].source, static_cast<int>(state & 0xffffffff)});
     }
     return p;
   }
@@ -102,15 +135,18 @@ class BatchRun {
   std::condition_variable changed_;
   std::vector<std::optional<ConversionResult>> results_;  // under mutex_
   std::size_t finished_ = 0;                              // under mutex_
+  std::size_t skipped_ = 0;                               // under mutex_
+  Clock::time_point start_;
   std::atomic<std::size_t> nextJob_{0};
-  std::vector<std::atomic<int>> progress_;
+  std::vector<std::atomic<std::uint64_t>> busy_;  // by worker, see Busy()
 };
 
 }  // namespace
 
-std::size_t RunBatch(const std::vector<Job>& jobs, unsigned workers, const FileConverter& converter,
-                     const std::atomic<bool>* cancel, const BatchCallbacks& callbacks) {
-  if (jobs.empty()) return 0;
+BatchSummary RunBatch(const std::vector<Job>& jobs, unsigned workers,
+                      const FileConverter& converter, const std::atomic<bool>* cancel,
+                      const BatchCallbacks& callbacks) {
+  if (jobs.empty()) return {};
   return BatchRun(jobs, workers, converter, cancel).Run(callbacks);
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -14,11 +15,28 @@
 
 namespace cli {
 
-// Where a batch is: finished jobs and the per-mille done of each file being converted.
+// One file being converted.
+struct RunningFile {
+  std::filesystem::path source;  // the job's source, as listed
+  int permille = 0;              // how much of it is done
+};
+
+// Where a batch is: finished jobs, the file each busy worker converts and how long it has run.
 struct BatchProgress {
   std::size_t total = 0;
-  std::size_t finished = 0;
-  std::vector<int> running;  // per mille, one entry per busy worker, by worker
+  std::size_t finished = 0;              // jobs done, whatever their result
+  std::size_t skipped = 0;               // of those, the ones skipped (done without any work)
+  std::vector<RunningFile> running;      // one entry per busy worker, by worker
+  std::chrono::milliseconds elapsed{0};  // since the batch started
+};
+
+// How a batch ended: each job counts in exactly one of the four.
+struct BatchSummary {
+  std::size_t converted = 0;
+  std::size_t failed = 0;  // including the jobs with a listing error
+  std::size_t skipped = 0;
+  std::size_t cancelled = 0;
+  std::chrono::milliseconds elapsed{0};  // from the start to the last result
 };
 
 struct BatchCallbacks {
@@ -32,8 +50,9 @@ struct BatchCallbacks {
 // Converts `jobs` with `workers` threads (at least one, at most one per job). Jobs with a listing
 // error are reported as failed without being converted. Once `cancel` is true no job starts and
 // the running ones stop; the jobs that did not finish are reported as cancelled.
-// Returns the number of jobs that failed.
-std::size_t RunBatch(const std::vector<Job>& jobs, unsigned workers, const FileConverter& converter,
-                     const std::atomic<bool>* cancel, const BatchCallbacks& callbacks);
+// A job whose result is kSkipped counts as skipped. Returns the counts of each result.
+BatchSummary RunBatch(const std::vector<Job>& jobs, unsigned workers,
+                      const FileConverter& converter, const std::atomic<bool>* cancel,
+                      const BatchCallbacks& callbacks);
 
 }  // namespace cli

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -14,9 +16,11 @@
 
 #include "cli/LibraryMessages.h"
 #include "cli/PartialFile.h"
+#include "platform/Mmio.h"
 #include "sources/AudioFile.h"
 #include "sources/MpegBinding.h"
 #include "stream/SyncDriver.h"
+#include "stream/TimeConversions.h"
 #include "wave/WaveIO.h"
 
 namespace cli {
@@ -30,6 +34,32 @@ ConversionResult Failed(std::string reason) {
 
 ConversionResult CancelledResult() {
   return {ConversionResult::kCancelled, {}, 0};
+}
+
+// "RIFF", size, "WAVE", a 16-byte "fmt " chunk and the "data" chunk's header.
+constexpr std::uint64_t kWaveHeaderBytes = 44;
+
+bool Exists(const fs::path& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;  // a dangling link is a name taken too
+}
+
+std::string LowerFirst(std::string text) {
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+// The table of format names that the library owns keeps the historic name of tag 3; a user
+// converting a float WAV should read what it is.
+std::string InputFormatName(const stream::TWaveFormatEx* format) {
+  switch (format->wFormatTag) {
+    case 0x0003:
+      return "IEEE float";
+    case 0xFFFE:
+      return "WAVE_FORMAT_EXTENSIBLE";
+    default:
+      return wave::WaveFormatName(format);
+  }
 }
 
 // Why a source cannot be read, or nothing.
@@ -105,6 +135,8 @@ class Chain {
     try {
       // The audio file's MPEG reader needs the decoder module as soon as it is made.
       audio = std::make_unique<sources::TMMAudioFile>(nullptr);
+      // The decoder's samples go out as they are: no fade-in, no closing ramp.
+      audio->SetApplyEnvelope(false);
       audio->SetFileName(source.native());
       sink = std::make_unique<wave::TMMWaveFile>(nullptr);
       sink->Wave()->SetFileMustExist(false);
@@ -157,12 +189,10 @@ ConversionResult FileConverter::Convert(const fs::path& source, const fs::path& 
     return Failed("the output " + destination.native() + " would overwrite the source");
   }
   if (auto error = PrepareFolder(destination)) return Failed(*error);
+  if (existing_ != ExistingFiles::kReplace && Exists(destination)) return ExistsResult(destination);
 
-  PartialFile partial(destination, wave::kMaxPathLength);
-  if (!partial.NameFits()) {
-    return Failed("cannot create " + destination.native() + ": path longer than " +
-                  std::to_string(wave::kMaxPathLength) + " bytes");
-  }
+  PartialFile partial(destination);
+  partial.RemoveLeftovers();
   if (std::string error = partial.ProbeCreate(); !error.empty()) {
     return Failed("cannot create " + destination.native() + ": " + error);
   }
@@ -176,15 +206,22 @@ ConversionResult FileConverter::Convert(const fs::path& source, const fs::path& 
   } catch (const std::exception& e) {
     return Failed("cannot read audio: " + DescribeLibraryError(e.what()));
   }
-  if (chain.audio->IsEmpty() || chain.audio->GetPWaveFormat() == nullptr) {
-    return Failed(NotAudioReason(capture));
-  }
+  const stream::TWaveFormatEx* format = chain.audio->GetPWaveFormat();
+  if (chain.audio->IsEmpty() || format == nullptr) return Failed(NotAudioReason(capture));
   // A compressed WAVE file that no installed driver decodes would reach the sink as it is.
-  if (chain.audio->GetPWaveFormat()->wFormatTag != stream::WAVE_FORMAT_PCM) {
-    return Failed("cannot decode its audio format (" +
-                  wave::WaveFormatName(chain.audio->GetPWaveFormat()) + ")");
+  if (format->wFormatTag != stream::WAVE_FORMAT_PCM) {
+    return Failed("cannot decode its audio format (" + InputFormatName(format) + ")");
+  }
+  // The length is known before decoding: refuse now rather than after writing 4 GiB.
+  const std::uint64_t fileBytes = kWaveHeaderBytes + static_cast<std::uint64_t>(stream::MsToBytes(
+                                                         *format, chain.audio->FileLength()));
+  if (fileBytes - 8 > wave::kMaxRiffSize) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%.1f GB", static_cast<double>(fileBytes) / 1e9);
+    return Failed(std::string("the WAV would be ") + size + ", over the 4 GiB limit of the format");
   }
 
+  platform::mmioClearWriteError();
   std::string runError;
   std::int64_t bytes = 0;
   const sources::TMMAudioFile& audio = *chain.audio;
@@ -202,14 +239,33 @@ ConversionResult FileConverter::Convert(const fs::path& source, const fs::path& 
   }
   const std::string sinkError = sink.Failed() ? sink.FailureMessage() : std::string();
   chain.Destroy();  // closes the partial file before it is renamed
+  // Why the file system refused the data, when it did: clearer than the writer's own message.
+  const int writeError = platform::mmioLastWriteError();
 
-  if (!sinkError.empty()) return Failed("cannot write " + destination.native() + ": " + sinkError);
   if (Cancelled()) return CancelledResult();
-  if (!runError.empty()) return Failed("conversion failed: " + runError);
-  if (std::string error = partial.Commit(); !error.empty()) {
-    return Failed("cannot create " + destination.native() + ": " + error);
+  if (writeError != 0 && (!sinkError.empty() || !runError.empty())) {
+    return Failed("cannot write " + destination.native() + ": " +
+                  LowerFirst(std::strerror(writeError)));
   }
-  return {ConversionResult::kConverted, {}, bytes};
+  if (!sinkError.empty()) return Failed("cannot write " + destination.native() + ": " + sinkError);
+  if (!runError.empty()) return Failed("conversion failed: " + runError);
+  std::string error;
+  switch (partial.Publish(existing_ == ExistingFiles::kReplace, error)) {
+    case PartialFile::Outcome::kPublished:
+      return {ConversionResult::kConverted, {}, bytes};
+    case PartialFile::Outcome::kExists:  // another file took the name while we converted
+      return ExistsResult(destination);
+    case PartialFile::Outcome::kError:
+      break;
+  }
+  return Failed("cannot create " + destination.native() + ": " + error);
+}
+
+ConversionResult FileConverter::ExistsResult(const fs::path& destination) const {
+  if (existing_ == ExistingFiles::kSkip) {
+    return {ConversionResult::kSkipped, destination.native() + " exists", 0};
+  }
+  return Failed(destination.native() + " exists (use --force to replace it)");
 }
 
 }  // namespace cli

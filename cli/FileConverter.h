@@ -1,6 +1,7 @@
 // Converts one file: builds a chain of its own (audio file -> sync driver -> wave file sink),
 // writes into a partial file beside the destination and renames that into place only when the
-// whole file was written.
+// whole file was written. The decoder's samples are written unchanged (no fades), and a file
+// that was there is never replaced unless asked to.
 // Threading: Convert may run on several threads at once; each call has its own chain.
 #pragma once
 
@@ -8,16 +9,24 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "wave/WaveFile.h"
 
 namespace cli {
 
+// What to do with a destination that exists before the conversion starts.
+enum class ExistingFiles {
+  kRefuse,   // leave it, report the file as failed (the default)
+  kReplace,  // -f: replace it with the new output
+  kSkip,     // -n: leave it and skip the source quietly
+};
+
 struct ConversionResult {
-  enum Status { kConverted, kFailed, kCancelled };
+  enum Status { kConverted, kFailed, kCancelled, kSkipped };
   Status status = kFailed;
-  std::string reason;      // why it failed
+  std::string reason;      // why it failed, or why it was skipped
   std::int64_t bytes = 0;  // PCM bytes written when converted
 };
 
@@ -31,7 +40,10 @@ class FileConverter {
 
   // A conversion stops at the next block once `*cancel` is true (null: never).
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
-  // Replaces the sinks' free-space query; for tests.
+  void SetExistingFiles(ExistingFiles policy) { existing_ = policy; }
+  // Replaces the sinks' free-space query; for tests. By default there is no check before a
+  // write: file systems that report no free space may still take the data, and a write that
+  // fails says why.
   void SetFreeSpaceQuery(wave::FreeSpaceQuery query) { freeSpace_ = std::move(query); }
 
   ConversionResult Convert(const std::filesystem::path& source,
@@ -40,9 +52,13 @@ class FileConverter {
 
  private:
   bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
+  ConversionResult ExistsResult(const std::filesystem::path& destination) const;
 
   const std::atomic<bool>* cancel_ = nullptr;
-  wave::FreeSpaceQuery freeSpace_;
+  ExistingFiles existing_ = ExistingFiles::kRefuse;
+  wave::FreeSpaceQuery freeSpace_ = [](const std::string&) -> std::optional<std::uint64_t> {
+    return UINT64_MAX;
+  };
 };
 
 }  // namespace cli

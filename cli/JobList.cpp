@@ -1,16 +1,24 @@
 #include "cli/JobList.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <compare>
 #include <map>
+#include <set>
 #include <string_view>
 #include <system_error>
+
+#include "cli/WaveProbe.h"
 
 namespace cli {
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::string_view kCannotReadFolder = "cannot read folder: ";
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
@@ -26,64 +34,113 @@ std::string Key(const fs::path& path) {
   return (ec ? path : full).lexically_normal().native();
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) {
-  std::error_code ec;
-  return fs::equivalent(a, b, ec) && !ec;
+// What a path leads to (symlinks followed): a hard link, a symlink and another spelling of a
+// path are all the same file.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  auto operator<=>(const FileId&) const = default;
+};
+
+std::optional<FileId> IdOf(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
 }
 
+bool IsWave(const fs::path& file) {
+  return EqualsIgnoringCase(file.extension().native(), ".wav");
+}
+
+// What a walk meets: an audio file, or a folder that could not be read (with `error` set).
+// `relative` is the path below the folder the walk started from.
+struct Found {
+  fs::path path;
+  fs::path relative;
+  std::string error;
+};
+
+// Builds the list argument by argument, remembering the sources, folders and destinations seen.
+// Threading: one thread, the caller of BuildJobList.
 class Lister {
  public:
-  explicit Lister(const std::optional<fs::path>& outputDir) : outputDir_(outputDir) {}
+  explicit Lister(const std::optional<fs::path>& outputDir)
+      : outputDir_(outputDir), outputId_(outputDir ? IdOf(*outputDir) : std::nullopt) {}
 
   void AddFile(const fs::path& source) {
     Add(source, outputDir_ ? *outputDir_ / WavName(source.filename()) : WavName(source));
   }
 
   void AddFolder(const fs::path& folder) {
-    std::vector<fs::path> files;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(folder, ec);
-    if (ec) return Fail(folder, "cannot read folder: " + ec.message());
-    for (const fs::recursive_directory_iterator end; it != end;) {
-      const fs::directory_entry& entry = *it;
-      std::error_code typeError;
-      if (entry.is_directory(typeError)) {
-        // An output folder inside the searched one holds earlier results, not sources.
-        if (outputDir_ && SameFile(entry.path(), *outputDir_)) it.disable_recursion_pending();
-      } else if (entry.is_regular_file(typeError) && HasAudioExtension(entry.path())) {
-        // A file that is its own output name (Song.WAV beside the sources) is an earlier result.
-        if (outputDir_ || WavName(entry.path()) != entry.path()) files.push_back(entry.path());
-      }
-      it.increment(ec);
-      if (ec) {
-        Fail(folder, "cannot read folder: " + ec.message());
-        ec.clear();
-      }
-    }
-    std::sort(files.begin(), files.end(),
-              [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
-    for (const fs::path& file : files) {
-      if (!outputDir_) {
-        Add(file, WavName(file));
+    std::vector<Found> found;
+    Walk(folder, {}, found);
+    // One order for the whole tree, by path, as a listing sorted by name shows it.
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.path.native() < b.path.native(); });
+    for (const Found& item : found) {
+      if (!item.error.empty()) {
+        jobs_.push_back({item.path, {}, item.error});
         continue;
       }
-      const fs::path relative = file.lexically_relative(folder);
-      Add(file, *outputDir_ / relative.parent_path() / WavName(relative.filename()));
+      const fs::path destination =
+          outputDir_ ? *outputDir_ / item.relative.parent_path() / WavName(item.relative.filename())
+                     : WavName(item.path);
+      if (IsEarlierResult(item.path, destination)) continue;
+      Add(item.path, destination);
     }
   }
 
   std::vector<Job> Take() { return std::move(jobs_); }
 
  private:
-  void Fail(const fs::path& source, std::string error) {
-    jobs_.push_back({source, {}, std::move(error)});
+  // Collects the audio files under `folder` and the folders that cannot be read, going on past
+  // every failure. A folder already walked (given twice, or inside one given before) is not
+  // walked again; the output folder is not entered; a symlink to a folder is not followed, one to
+  // a file is taken as that file.
+  void Walk(const fs::path& folder, const fs::path& relative, std::vector<Found>& found) {
+    if (const std::optional<FileId> id = IdOf(folder); id && !walked_.insert(*id).second) return;
+    std::vector<std::pair<fs::path, fs::path>> subfolders;
+    {
+      std::error_code ec;
+      fs::directory_iterator it(folder, ec);
+      for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const fs::directory_entry& entry = *it;
+        std::error_code statusError;
+        const fs::path name = entry.path().filename();
+        if (entry.is_symlink(statusError)) {
+          if (entry.is_regular_file(statusError) && HasAudioExtension(name)) {
+            found.push_back({entry.path(), relative / name, {}});
+          }
+        } else if (entry.is_directory(statusError)) {
+          // An output folder inside the searched one holds earlier results, not sources.
+          if (!outputId_ || IdOf(entry.path()) != outputId_) {
+            subfolders.emplace_back(entry.path(), relative / name);
+          }
+        } else if (entry.is_regular_file(statusError) && HasAudioExtension(name)) {
+          found.push_back({entry.path(), relative / name, {}});
+        }
+      }
+      if (ec) found.push_back({folder, relative, std::string(kCannotReadFolder) + ec.message()});
+    }
+    for (const auto& [path, below] : subfolders) Walk(path, below, found);
+  }
+
+  // A file found in a walk that converting would not change: its own output (Song.WAV beside
+  // the sources, or in the output folder itself), or a WAVE file that is already plain PCM.
+  static bool IsEarlierResult(const fs::path& file, const fs::path& destination) {
+    const std::optional<FileId> id = IdOf(file);
+    if (Key(file) == Key(destination) || (id && IdOf(destination) == id)) return true;
+    return IsWave(file) && IsPlainPcmWave(file);
   }
 
   void Add(const fs::path& source, const fs::path& destination) {
+    // A source met again (another spelling, a link, a folder walked twice) keeps its first job.
+    const std::optional<FileId> id = IdOf(source);
+    const bool first = id ? sources_.insert(*id).second : missing_.insert(Key(source)).second;
+    if (!first) return;
     Job job{source, destination.lexically_normal(), {}};
-    std::error_code ec;
     // Two sources writing one file would race and one result would be lost.
-    if (fs::exists(source, ec)) {
+    if (id) {
       const auto [it, inserted] = destinations_.emplace(Key(job.destination), source);
       if (!inserted) {
         job.error = "its output " + job.destination.native() + " is also the output of " +
@@ -94,7 +151,11 @@ class Lister {
   }
 
   const std::optional<fs::path>& outputDir_;
+  const std::optional<FileId> outputId_;
   std::vector<Job> jobs_;
+  std::set<FileId> sources_;       // sources listed, by identity
+  std::set<std::string> missing_;  // sources listed that do not exist, by normalised path
+  std::set<FileId> walked_;        // folders walked
   std::map<std::string, fs::path> destinations_;
 };
 

@@ -25,9 +25,18 @@ std::filesystem::path WavName(const std::filesystem::path& source);
 bool HasAudioExtension(const std::filesystem::path& file);
 
 // Expands the arguments in order. A folder contributes its audio files (recursively, sorted by
-// name); anything else is a file to convert, whatever its name. With `outputDir` the outputs go
+// path); anything else is a file to convert, whatever its name. With `outputDir` the outputs go
 // there, the files of a folder keeping their place relative to that folder; without it each
 // output goes beside its source.
+// - A source met more than once (the same name twice, another spelling, a hard link or symlink to
+//   it, a folder given twice or inside one given before) is listed once, where it first appears,
+//   with the destination given there.
+// - A folder that cannot be read, at the top or anywhere below, becomes a job with the error
+//   "cannot read folder: <reason>" under its own path, and the walk goes on with the rest.
+// - A walk leaves out earlier results: a file that is its own output, and a WAVE file that is
+//   already 8- or 16-bit PCM. Files named on the command line are always listed.
+// - The output folder is not entered when it lies inside a searched folder; symlinks to folders
+//   are not followed, symlinks to files are taken.
 std::vector<Job> BuildJobList(const std::vector<std::filesystem::path>& inputs,
                               const std::optional<std::filesystem::path>& outputDir);
 

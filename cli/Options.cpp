@@ -2,10 +2,17 @@
 
 #include <charconv>
 
+#ifndef QD_VERSION
+#error "QD_VERSION (the project version) is set by cli/CMakeLists.txt"
+#endif
+
 namespace cli {
 namespace {
 
 constexpr unsigned kMaxJobs = 1024;
+// The options that have a one-letter form; --version has none.
+constexpr std::string_view kShortKeys = "hqvfnoj";
+constexpr char kVersionKey = 'V';
 
 bool ParseJobs(std::string_view text, unsigned& jobs) {
   unsigned value = 0;
@@ -33,6 +40,9 @@ class Parser {
       } else {
         Short(arg);
       }
+    }
+    if (!forceOption_.empty() && !skipOption_.empty()) {
+      Fail("options '" + forceOption_ + "' and '" + skipOption_ + "' cannot be used together");
     }
     return std::move(result_);
   }
@@ -69,6 +79,17 @@ class Parser {
       case 'v':
         o.verbose = true;
         break;
+      case kVersionKey:
+        o.version = true;
+        break;
+      case 'f':
+        o.existing = ExistingFiles::kReplace;
+        forceOption_ = option;
+        break;
+      case 'n':
+        o.existing = ExistingFiles::kSkip;
+        skipOption_ = option;
+        break;
       case 'o':
         if (!Value(option, inlineValue, hasInline, value)) return;
         if (value.empty()) return Fail("option '" + option + "' needs a folder");
@@ -95,11 +116,11 @@ class Parser {
       char key;
       bool takesValue;
     };
-    static constexpr LongOption kLong[] = {{"--help", 'h', false},
-                                           {"--quiet", 'q', false},
-                                           {"--verbose", 'v', false},
-                                           {"--output", 'o', true},
-                                           {"--jobs", 'j', true}};
+    static constexpr LongOption kLong[] = {
+        {"--help", 'h', false},    {"--quiet", 'q', false},
+        {"--verbose", 'v', false}, {"--version", kVersionKey, false},
+        {"--force", 'f', false},   {"--skip-existing", 'n', false},
+        {"--output", 'o', true},   {"--jobs", 'j', true}};
     for (const LongOption& option : kLong) {
       if (name != option.name) continue;
       if (hasValue && !option.takesValue) return Fail("option '" + name + "' takes no value");
@@ -112,6 +133,9 @@ class Parser {
     for (std::size_t i = 1; i < arg.size() && result_.error.empty(); ++i) {
       const char key = arg[i];
       const std::string option = std::string("-") + key;
+      if (kShortKeys.find(key) == std::string_view::npos) {
+        return Fail("unknown option '" + option + "'");
+      }
       if (key == 'o' || key == 'j') {
         // The rest of the argument, if any, is the value.
         const bool hasInline = i + 1 < arg.size();
@@ -125,6 +149,9 @@ class Parser {
   const std::vector<std::string>& args_;
   std::size_t next_ = 0;
   ParsedCommandLine result_;
+  // How -f and -n were spelled, for the message when both are given; empty when not given.
+  std::string forceOption_;
+  std::string skipOption_;
 };
 
 }  // namespace
@@ -139,19 +166,33 @@ std::string UsageText() {
          "Converts MPEG audio files (MP3, MP2, MP1) and WAVE files to PCM WAVE files.\n"
          "Each output has the source's name with the extension WAV (Song.mp3 -> Song.WAV).\n"
          "Folders are searched recursively for .mp3, .mp2, .mp1, .mpa and .wav files.\n"
+         "An output that exists already is left alone and its source counts as failed,\n"
+         "unless -f or -n is given.\n"
          "\n"
          "Options:\n"
-         "  -o, --output DIR  write the outputs into DIR (created if missing); the files found\n"
-         "                    in a folder keep their sub-folders below DIR. Default: beside\n"
-         "                    each source.\n"
-         "  -j, --jobs N      convert N files at a time (default: one per processor)\n"
-         "  -q, --quiet       show no progress bar\n"
-         "  -v, --verbose     print \"SOURCE -> DESTINATION\" for each converted file\n"
-         "  -h, --help        show this help\n"
-         "  --                end of options (for file names starting with '-')\n"
+         "  -o, --output DIR     write the outputs into DIR (created if missing); the files\n"
+         "                       found in a folder keep their sub-folders below DIR.\n"
+         "                       Default: beside each source.\n"
+         "  -j, --jobs N         convert N files at a time (default: one per processor)\n"
+         "  -f, --force          replace outputs that exist already\n"
+         "  -n, --skip-existing  skip the sources whose output exists already\n"
+         "  -q, --quiet          show no progress bar and no summary\n"
+         "  -v, --verbose        print \"SOURCE -> DESTINATION\" for each converted file\n"
+         "  -h, --help           show this help\n"
+         "      --version        show the program's version\n"
+         "  --                   end of options (for file names starting with '-')\n"
          "\n"
-         "Exit status: 0 when every file was converted, 1 when any failed, 2 for a usage\n"
-         "error, 130 when interrupted.\n";
+         "Exit status:\n"
+         "  0    every file was converted (or skipped)\n"
+         "  1    any file failed\n"
+         "  2    usage error\n"
+         "  130  interrupted by SIGINT (Ctrl-C); likewise 143 for SIGTERM, 129 for SIGHUP,\n"
+         "       141 for SIGPIPE and 153 for SIGXFSZ: 128 plus the signal's number\n"
+         "A conversion that does not finish, for whatever reason, leaves no partial output.\n";
+}
+
+std::string VersionText() {
+  return std::string(kProgramName) + " " + QD_VERSION + "\n";
 }
 
 }  // namespace cli

@@ -7,17 +7,21 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/FileConverter.h"
+
 namespace cli {
 
 inline constexpr const char* kProgramName = "quelbarin-convert";
 
 struct Options {
-  std::optional<std::filesystem::path> outputDir;  // -o; beside each source when empty
-  unsigned jobs = 0;                               // -j; 0: one per hardware thread
-  bool quiet = false;                              // -q: no progress bar
-  bool verbose = false;                            // -v: one line per converted file
-  bool help = false;                               // -h, --help
-  std::vector<std::filesystem::path> inputs;       // files and folders, in the given order
+  std::optional<std::filesystem::path> outputDir;   // -o; beside each source when empty
+  unsigned jobs = 0;                                // -j; 0: one per hardware thread
+  bool quiet = false;                               // -q: no progress bar, no summary
+  bool verbose = false;                             // -v: one line per converted file
+  ExistingFiles existing = ExistingFiles::kRefuse;  // -f: kReplace, -n: kSkip
+  bool help = false;                                // -h, --help
+  bool version = false;                             // --version
+  std::vector<std::filesystem::path> inputs;        // files and folders, in the given order
 };
 
 struct ParsedCommandLine {
@@ -27,9 +31,11 @@ struct ParsedCommandLine {
 
 // Parses the arguments after the program name. Short options may be bundled (-qv, -j4, -oDIR);
 // long ones take their value as "--jobs=4" or as the next argument. "--" ends the options.
-// Having no file is not an error here (see the caller).
+// Having no file is not an error here (see the caller); -f with -n is.
 ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 std::string UsageText();
+// "quelbarin-convert 1.0" and a new line.
+std::string VersionText();
 
 }  // namespace cli

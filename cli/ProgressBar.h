@@ -1,15 +1,22 @@
-// The one-line progress display on a terminal: files done out of the total, an overall bar and
-// the percentage of each file being converted, redrawn in place with a carriage return.
+// The one-line progress display on a terminal: an overall bar and percentage, files done out of
+// the total, the time left, and the file being converted, redrawn in place with a carriage
+// return.
+// Threading: one thread (the batch's calling thread) uses a ProgressBar.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "cli/Batch.h"
 
 namespace cli {
 
-// "[#####---------------] 3/10 files  45% 12%", cut to `width` characters.
+// "[#########-----------]  45%  3/10 files  1:23 left  …bum/Song.mp3 +2 more", at most
+// `width` display columns. The file is the first busy worker's, shortened from the left to fit,
+// and left out when too little room is left for it; the time left shows once enough of the
+// batch is done for a fair guess. File names are shown with control characters and bytes that
+// are not UTF-8 replaced by '?'.
 std::string FormatProgressLine(const BatchProgress& progress, std::size_t width);
 
 class ProgressBar {

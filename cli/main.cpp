@@ -15,20 +15,28 @@
 #include "cli/LibraryMessages.h"
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
+#include "cli/Summary.h"
 
 namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
+// Set by the first signal that ends the run; the conversions stop at their next block.
 std::atomic<bool> gInterrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+std::atomic<int> gSignal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "set from a signal handler");
 
-extern "C" void OnSignal(int) {
+extern "C" void OnSignal(int signal) {
+  int none = 0;
+  gSignal.compare_exchange_strong(none, signal);
   gInterrupted = true;
 }
 
+// The signals that end a run the way an interrupt does, partial files removed: a closed
+// terminal (SIGHUP), a reader that went away (SIGPIPE, as in "| head"), and a file size limit
+// (SIGXFSZ; the write that passed it then fails and the file is dropped).
 void InstallSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -36,8 +44,14 @@ void InstallSignalHandlers() {
   // Repeated signals change nothing: the running conversions stop at their next block anyway,
   // and a second signal often comes with the first (one to the process, one to its group).
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+// 128 + the signal's number, as a shell reports a program that the signal ended.
+int InterruptedStatus() {
+  return 128 + gSignal.load();
 }
 
 int UsageError(const std::string& message) {
@@ -57,6 +71,10 @@ int main(int argc, char** argv) {
     std::fputs(cli::UsageText().c_str(), stdout);
     return 0;
   }
+  if (options.version) {
+    std::fputs(cli::VersionText().c_str(), stdout);
+    return 0;
+  }
   if (options.inputs.empty()) {
     std::fputs(cli::UsageText().c_str(), stderr);
     return kExitUsage;
@@ -66,7 +84,7 @@ int main(int argc, char** argv) {
   cli::InstallLibraryMessageReporter();
 
   const std::vector<cli::Job> jobs = cli::BuildJobList(options.inputs, options.outputDir);
-  if (gInterrupted) return kExitInterrupted;
+  if (gInterrupted) return InterruptedStatus();
   if (jobs.empty()) {
     std::fprintf(stderr, "%s: no audio files found\n", cli::kProgramName);
     return 0;
@@ -77,9 +95,12 @@ int main(int argc, char** argv) {
 
   cli::FileConverter converter;
   converter.SetCancelFlag(&gInterrupted);
+  converter.SetExistingFiles(options.existing);
 
+  // The progress bar and the closing summary are for a person at a terminal.
+  const bool terminal = !options.quiet && ::isatty(STDERR_FILENO);
   std::optional<cli::ProgressBar> bar;
-  if (!options.quiet && ::isatty(STDERR_FILENO)) bar.emplace(STDERR_FILENO);
+  if (terminal) bar.emplace(STDERR_FILENO);
 
   cli::BatchCallbacks callbacks;
   callbacks.onResult = [&](const cli::Job& job, const cli::ConversionResult& result) {
@@ -91,15 +112,22 @@ int main(int argc, char** argv) {
       if (bar) bar->Clear();
       std::fprintf(stdout, "%s -> %s\n", job.source.c_str(), job.destination.c_str());
       std::fflush(stdout);
+    } else if (result.status == cli::ConversionResult::kSkipped && options.verbose) {
+      if (bar) bar->Clear();
+      std::fprintf(stdout, "%s: skipped (%s)\n", job.source.c_str(), result.reason.c_str());
+      std::fflush(stdout);
     }
   };
   if (bar) callbacks.onTick = [&](const cli::BatchProgress& progress) { bar->Update(progress); };
 
-  const std::size_t failed = cli::RunBatch(jobs, workers, converter, &gInterrupted, callbacks);
+  const cli::BatchSummary summary =
+      cli::RunBatch(jobs, workers, converter, &gInterrupted, callbacks);
   bar.reset();
   if (gInterrupted) {
     std::fprintf(stderr, "%s: interrupted\n", cli::kProgramName);
-    return kExitInterrupted;
+    return InterruptedStatus();
   }
-  return failed != 0 ? kExitFailed : 0;
+  if (terminal)
+    std::fprintf(stderr, "%s\n", cli::FormatSummary(summary, options.outputDir).c_str());
+  return summary.failed != 0 ? kExitFailed : 0;
 }

@@ -39,6 +39,9 @@ void PutU32(std::uint8_t* out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
+// The errno of the latest failed write or close on each thread; see mmioLastWriteError.
+thread_local int tLastWriteError = 0;
+
 std::uint32_t GetU32(const std::uint8_t* in) {
   return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
          static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
@@ -154,6 +157,7 @@ std::int64_t MmioFile::WriteAt(const char* src, std::int64_t count, std::int64_t
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       writeFailed_ = true;
+      tLastWriteError = n < 0 ? errno : EIO;
       break;
     }
     done += n;
@@ -325,7 +329,10 @@ void MmioFile::GetInfo(MMIOINFO* info) const {
 bool MmioFile::Close() {
   bool ok = Flush() && !writeFailed_;
   if (fd_ >= 0) {
-    if (::close(fd_) != 0) ok = false;
+    if (::close(fd_) != 0) {
+      tLastWriteError = errno;
+      ok = false;
+    }
     fd_ = -1;
   }
   return ok;
@@ -485,6 +492,14 @@ int mmioGetInfo(HMMIO handle, MMIOINFO* info, std::uint32_t /*flags*/) {
   if (info == nullptr) return kInvalidParam;
   handle->GetInfo(info);
   return kOk;
+}
+
+int mmioLastWriteError() {
+  return tLastWriteError;
+}
+
+void mmioClearWriteError() {
+  tLastWriteError = 0;
 }
 
 int mmioFlush(HMMIO handle, std::uint32_t /*flags*/) {

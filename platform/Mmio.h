@@ -101,6 +101,13 @@ int mmioDiscardBuffer(HMMIO handle);
 // The current buffer size (for tests and benchmarks).
 std::int64_t mmioBufferSize(HMMIO handle);
 
+// The errno of the latest write or close of a file that failed on the calling thread, 0 when none
+// failed since the thread started or last called mmioClearWriteError. Unlike errno it survives
+// the calls that follow the failure (closing, cleaning up), so a caller can still say why a file
+// could not be written ("No space left on device") after the writer gave up.
+int mmioLastWriteError();
+void mmioClearWriteError();
+
 // The code of the first four characters of `text`, padded with blanks.
 std::uint32_t mmioStringToFOURCC(const char* text, std::uint32_t flags);
 

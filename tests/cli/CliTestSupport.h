@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/PartialFile.h"
+
 namespace cli::test {
 
 namespace fs = std::filesystem;
@@ -69,38 +71,47 @@ class TmpfsMount {
   bool mounted_ = false;
 };
 
-// Files under `folder` whose name looks like a partial output.
+// Files under `folder` whose name is that of a partial output.
 inline std::vector<fs::path> PartialFiles(const fs::path& folder) {
   std::vector<fs::path> found;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.path().filename().native().find(".partial-") != std::string::npos) {
-      found.push_back(entry.path());
-    }
+    if (PartialFile::IsPartialName(entry.path().filename().native())) found.push_back(entry.path());
   }
   return found;
 }
 
-// The size of the "data" chunk of a whole PCM WAVE file: the RIFF size matches the file, a PCM
-// "fmt " chunk comes before a non-empty "data" chunk that lies within the file. 0 otherwise.
-inline std::uint32_t PcmDataBytes(const fs::path& path) {
+// The name that process `pid` gives to its first partial file for `destination`.
+inline std::string PartialNameOf(const fs::path& destination, pid_t pid) {
+  const std::string ours = PartialFile(destination).Path().filename().native();
+  const std::string prefix = ours.substr(0, ours.find('-', 4) + 1);  // ".qd-<hash>-"
+  return prefix + std::to_string(pid) + "-0.part";
+}
+
+// The "data" chunk of a whole PCM WAVE file: the RIFF size matches the file, a PCM "fmt " chunk
+// comes before a non-empty "data" chunk that lies within the file. Empty otherwise.
+inline std::string PcmData(const fs::path& path) {
   const std::string b = ReadAll(path);
   auto u32 = [&](std::size_t at) {
     std::uint32_t v = 0;
     std::memcpy(&v, b.data() + at, 4);
     return v;
   };
-  if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) return 0;
-  if (u32(4) != b.size() - 8) return 0;
+  if (b.size() < 12 || b.compare(0, 4, "RIFF") != 0 || b.compare(8, 4, "WAVE") != 0) return {};
+  if (u32(4) != b.size() - 8) return {};
   bool pcm = false;
   for (std::size_t at = 12; at + 8 <= b.size();) {
     const std::string id = b.substr(at, 4);
     const std::uint32_t size = u32(at + 4);
-    if (at + 8 + size > b.size()) return 0;
+    if (at + 8 + size > b.size()) return {};
     if (id == "fmt " && size >= 16) pcm = b[at + 8] == 1 && b[at + 9] == 0;
-    if (id == "data") return pcm ? size : 0;
+    if (id == "data") return pcm ? b.substr(at + 8, size) : std::string();
     at += 8 + size + (size & 1);
   }
-  return 0;
+  return {};
+}
+
+inline std::uint32_t PcmDataBytes(const fs::path& path) {
+  return static_cast<std::uint32_t>(PcmData(path).size());
 }
 
 inline bool IsCompletePcmWav(const fs::path& path) {

@@ -1,8 +1,13 @@
 // Runs the built program on fixture files, as a user would.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include <set>
 
@@ -49,6 +54,25 @@ Outcome RunConverter(const std::vector<std::string>& args, const fs::path& cwd,
   o.out = ReadAll(io / "out");
   o.err = ReadAll(io / "err");
   return o;
+}
+
+// Starts the program in `cwd` with its output discarded (and a file size limit when
+// `maxFileBytes` is not 0); returns its process id.
+pid_t StartConverter(const std::vector<std::string>& args, const fs::path& cwd,
+                     rlim_t maxFileBytes = 0) {
+  std::vector<char*> argv{const_cast<char*>(QD_CONVERT_BINARY)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  const int null = ::open("/dev/null", O_RDWR);
+  for (int fd = 0; fd < 3; ++fd) ::dup2(null, fd);
+  if (maxFileBytes != 0) {
+    const rlimit limit{maxFileBytes, maxFileBytes};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
+  ::_exit(127);
 }
 
 std::string Error(const std::string& source, const std::string& reason) {
@@ -150,6 +174,64 @@ TEST(EndToEndTest, WithoutTheDecoderModuleEachFileFailsWithTheReason) {
   EXPECT_EQ(o.err, Error("a.mp3", std::string("cannot read audio: cannot use the MPEG decoder "
                                               "module libmmmpeg.so (") +
                                       sources::kUnableToLoadDecoder + ")"));
+}
+
+TEST(EndToEndTest, RerunsAndRepeatedInputsConvertEachSourceOnce) {
+  const ScratchDir dir;
+  fs::create_directories(dir / "in/sub");
+  fs::copy_file(Fixture("cbr8_mono.mp3"), dir / "in/a.mp3");
+  fs::copy_file(Fixture("cbr8_mono.mp3"), dir / "in/sub/b.mp3");
+
+  // The same file twice, and a folder with one of its own sub-folders.
+  Outcome o = RunConverter({"-v", "in/a.mp3", "in/a.mp3", "in", "in/sub"}, dir.path());
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "in/a.mp3 -> in/a.WAV\nin/sub/b.mp3 -> in/sub/b.WAV\n");
+
+  // Again into the input folder: the earlier outputs are neither sources nor replaced.
+  const std::string before = ReadAll(dir / "in/a.WAV");
+  o = RunConverter({"-o", "in", "in"}, dir.path());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, Error("in/a.mp3", "in/a.WAV exists (use --force to replace it)") +
+                       Error("in/sub/b.mp3", "in/sub/b.WAV exists (use --force to replace it)"));
+  o = RunConverter({"-n", "-v", "-o", "in", "in"}, dir.path());
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_NE(o.out.find("in/a.mp3: skipped (in/a.WAV exists)"), std::string::npos) << o.out;
+  o = RunConverter({"-f", "-o", "in", "in"}, dir.path());
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(ReadAll(dir / "in/a.WAV"), before);
+}
+
+// A signal in the middle of a file ends the run with 128 + its number and no partial file.
+TEST(EndToEndTest, SignalsEndTheRunWithoutLeftovers) {
+  const ScratchDir dir;
+  const std::string frames = ReadAll(Fixture("cbr44_joint.mp3"));
+  std::string longMp3;
+  for (int i = 0; i < 300; ++i) longMp3 += frames;  // ten minutes
+  test::WriteAll(dir / "long.mp3", longMp3);
+
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
+    SCOPED_TRACE(strsignal(signal));
+    const pid_t pid = StartConverter({"-q", "-o", "out", "long.mp3"}, dir.path());
+    ASSERT_GT(pid, 0);
+    // Bounded wait until the partial file is there: the conversion is under way.
+    for (int i = 0; i < 2000 && !fs::exists(dir / "out"); ++i) ::usleep(5000);
+    for (int i = 0; i < 2000 && test::PartialFiles(dir / "out").empty(); ++i) ::usleep(5000);
+    ::kill(pid, signal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    EXPECT_TRUE(fs::is_empty(dir / "out"));
+    fs::remove_all(dir / "out");
+  }
+
+  // A file size limit: the write that passes it raises SIGXFSZ and fails.
+  const pid_t pid = StartConverter({"-q", "-o", "out", "long.mp3"}, dir.path(), 1 << 20);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 128 + SIGXFSZ);
+  EXPECT_TRUE(fs::is_empty(dir / "out"));
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdlib>
+#include <iterator>
 
 #include "cli/LibraryMessages.h"
 #include "tests/cli/CliTestSupport.h"
@@ -124,22 +127,126 @@ TEST_F(FileConverterTest, DestinationsThatCannotBeWritten) {
   ExpectFailure(source, locked / "a.WAV", "cannot create " + (locked / "a.WAV").native() + ": ");
 }
 
-TEST_F(FileConverterTest, FullDiskKeepsNothingAndLeavesAnOldOutputAlone) {
-  WriteAll(dir / "out.WAV", "the old output");
-  int blocks = 0;  // room for two blocks, then none
-  converter.SetFreeSpaceQuery([&](const std::string&) -> std::optional<std::uint64_t> {
-    return ++blocks <= 2 ? 1u << 30 : 0u;
-  });
-  ExpectFailure(
-      Fixture("cbr44_joint.mp3"), dir / "out.WAV",
-      std::string("cannot write ") + (dir / "out.WAV").native() + ": " + wave::kDiskFullMessage);
-  EXPECT_EQ(ReadAll(dir / "out.WAV"), "the old output");
+TEST_F(FileConverterTest, AnExistingDestinationIsReplacedOnlyWhenAsked) {
+  const fs::path source = Fixture("cbr8_mono.mp3");
+  const fs::path out = dir / "Track01.WAV";
+  struct Row {
+    ExistingFiles policy;
+    ConversionResult::Status status;
+    std::string reason;
+    bool replaced;
+  };
+  const Row rows[] = {
+      {ExistingFiles::kRefuse, ConversionResult::kFailed,
+       out.native() + " exists (use --force to replace it)", false},
+      {ExistingFiles::kSkip, ConversionResult::kSkipped, out.native() + " exists", false},
+      {ExistingFiles::kReplace, ConversionResult::kConverted, "", true},
+  };
+  for (const Row& row : rows) {
+    WriteAll(out, "a lossless original");
+    converter.SetExistingFiles(row.policy);
+    const ConversionResult r = converter.Convert(source, out);
+    EXPECT_EQ(r.status, row.status) << r.reason;
+    EXPECT_EQ(r.reason, row.reason);
+    EXPECT_EQ(test::IsCompletePcmWav(out), row.replaced);
+    if (!row.replaced) EXPECT_EQ(ReadAll(out), "a lossless original");
+    EXPECT_TRUE(PartialFiles(dir.path()).empty());
+  }
+}
 
+// On a case-insensitive file system "song.WAV" of another source is the same name as our
+// "Song.WAV"; here it appears while the conversion runs, which the final rename must respect.
+TEST_F(FileConverterTest, ANameTakenDuringTheConversionIsNotOverwritten) {
+  const fs::path out = dir / "Song.WAV";
+  bool taken = false;
+  const ConversionResult r =
+      converter.Convert(Fixture("cbr44_joint.mp3"), out, [&](std::int64_t, std::int64_t) {
+        if (!taken) WriteAll(out, "the other source's output");
+        taken = true;
+      });
+  EXPECT_EQ(r.status, ConversionResult::kFailed);
+  EXPECT_EQ(r.reason, out.native() + " exists (use --force to replace it)");
+  EXPECT_EQ(ReadAll(out), "the other source's output");
+  EXPECT_TRUE(PartialFiles(dir.path()).empty());
+}
+
+TEST_F(FileConverterTest, LeftoversOfDeadRunsGoLongNamesFit) {
+  // A child that is gone gives a process id that no longer exists.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  const std::string name = std::string(246, 'n') + ".WAV";  // 250 bytes
+  const fs::path out = dir / name;
+  // Partial files of the same destination: one of a dead run, one of a live process (init).
+  const std::string dead = test::PartialNameOf(out, child);
+  const std::string live = test::PartialNameOf(out, 1);
+  WriteAll(dir / dead, "left by a run that was killed");
+  WriteAll(dir / live, "being written by another run");
+
+  const ConversionResult r = converter.Convert(Fixture("cbr8_mono.mp3"), out);
+  ASSERT_EQ(r.status, ConversionResult::kConverted) << r.reason;
+  EXPECT_TRUE(test::IsCompletePcmWav(out));
+  EXPECT_FALSE(fs::exists(dir / dead));
+  EXPECT_TRUE(fs::exists(dir / live));
+}
+
+TEST_F(FileConverterTest, AWaveOverTheRiffLimitIsRefusedBeforeDecoding) {
+  // IMA ADPCM decodes four bits to sixteen: 1.12 GB of (sparse) data would be 4.4 GB of PCM.
+  const std::uint32_t dataBytes = 1120000000u / 256 * 256;
+  auto word = [](std::uint32_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+    return s;
+  };
+  const std::string fmt = word(0x11, 2) + word(1, 2) + word(8000, 4) + word(4055, 4) +
+                          word(256, 2) + word(4, 2) + word(2, 2) + word(505, 2);
+  const std::string header = "RIFF" + word(4 + 8 + 20 + 8 + dataBytes, 4) + "WAVEfmt " +
+                             word(20, 4) + fmt + "data" + word(dataBytes, 4);
+  const fs::path source = dir / "long.wav";
+  WriteAll(source, header);
+  fs::resize_file(source, header.size() + dataBytes);  // a hole: no disk is used
+
+  bool decoded = false;
+  const ConversionResult r = converter.Convert(source, dir / "long.WAV",
+                                               [&](std::int64_t, std::int64_t) { decoded = true; });
+  EXPECT_EQ(r.status, ConversionResult::kFailed);
+  EXPECT_EQ(r.reason, "the WAV would be 4.4 GB, over the 4 GiB limit of the format");
+  EXPECT_FALSE(decoded);
+  EXPECT_FALSE(fs::exists(dir / "long.WAV"));
+}
+
+TEST_F(FileConverterTest, AFullDiskSaysSoAndLeavesAnOldOutputAlone) {
   test::TmpfsMount small(dir / "small", "size=200k");
   if (!small.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs";
-  converter.SetFreeSpaceQuery({});  // the real query now; 350 KB of output do not fit
-  ExpectFailure(Fixture("cbr44_joint.mp3"), dir / "small/a.WAV", "cannot write");
-  EXPECT_TRUE(fs::is_empty(dir / "small"));
+  WriteAll(dir / "small/out.WAV", "the old output");
+  converter.SetExistingFiles(ExistingFiles::kReplace);
+  // 350 KB of output do not fit; only the write itself finds out.
+  ExpectFailure(Fixture("cbr44_joint.mp3"), dir / "small/out.WAV",
+                "cannot write " + (dir / "small/out.WAV").native() + ": no space left on device");
+  EXPECT_EQ(ReadAll(dir / "small/out.WAV"), "the old output");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "small"), fs::directory_iterator()), 1);
+}
+
+// The command-line output is the decoder's own: equal to mpg123's, sample for sample, on every
+// file where both decode the same frames.
+TEST_F(FileConverterTest, OutputEqualsMpg123SampleForSample) {
+  if (std::system("mpg123 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no mpg123";
+  for (const char* name :
+       {"cbr44_joint.mp3", "cbr48_mono.mp3", "cbr22_joint.mp3",   "cbr11_stereo.mp3",
+        "cbr8_mono.mp3",   "vbr16_mono.mp3", "vbr32_stereo.mp3",  "vbr44_joint.mp3",
+        "notag_vbr22.mp3", "id3v2_big.mp3",  "layer1_48.mp1",     "layer2_48.mp2",
+        "free44.mp3",      "junk_start.mp3", "crc44.mp3",         "dual48.mp3",
+        "ape_id3v1.mp3",   "truncated.mp3",  "layer2_24mono.mp2", "mp3_in_wav.wav"}) {
+    const fs::path ours = dir / (std::string(name) + ".WAV");
+    const fs::path theirs = dir / (std::string(name) + ".mpg123.wav");
+    ASSERT_EQ(converter.Convert(Fixture(name), ours).status, ConversionResult::kConverted) << name;
+    const std::string command =
+        "mpg123 -q -w '" + theirs.native() + "' '" + Fixture(name).native() + "' 2> /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << name;
+    const std::string data = test::PcmData(ours);
+    ASSERT_FALSE(data.empty()) << name;
+    EXPECT_TRUE(data == test::PcmData(theirs)) << name;
+  }
 }
 
 TEST_F(FileConverterTest, CancelStopsAtTheNextBlockAndRemovesThePartialFile) {

@@ -1,6 +1,13 @@
 #include "cli/JobList.h"
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <cstdint>
 
 #include "tests/cli/CliTestSupport.h"
 
@@ -16,6 +23,26 @@ Pairs Listed(const std::vector<Job>& jobs) {
   Pairs out;
   for (const Job& job : jobs) out.emplace_back(job.source, job.destination);
   return out;
+}
+
+std::string U16(unsigned v) {
+  return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)};
+}
+std::string U32(std::uint32_t v) {
+  return U16(v & 0xFFFF) + U16(v >> 16);
+}
+
+// A small WAVE file: a "fmt " chunk with these fields (and `extra` after cbSize, for formats
+// other than PCM), then two blocks of silence.
+std::string Wave(unsigned tag, unsigned channels, unsigned bits, unsigned blockAlign,
+                 const std::string& extra = "") {
+  std::string fmt =
+      U16(tag) + U16(channels) + U32(8000) + U32(8000 * blockAlign) + U16(blockAlign) + U16(bits);
+  if (tag != 1) fmt += U16(static_cast<unsigned>(extra.size())) + extra;
+  const std::string data(2 * blockAlign, '\0');
+  const std::string body = "WAVEfmt " + U32(static_cast<std::uint32_t>(fmt.size())) + fmt + "data" +
+                           U32(static_cast<std::uint32_t>(data.size())) + data;
+  return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
 }
 
 TEST(JobListTest, OutputNames) {
@@ -78,6 +105,191 @@ TEST_F(FolderTest, TwoSourcesForOneOutputAreRefused) {
   EXPECT_EQ(jobs[0].error, "");
   EXPECT_EQ(jobs[1].error, "its output " + (out / "b.WAV").native() + " is also the output of " +
                                (root / "b.mp3").native());
+}
+
+TEST_F(FolderTest, RepeatedSourcesAreListedOnceWhereTheyFirstAppear) {
+  fs::create_hard_link(root / "b.mp3", root / "hard.mp3");
+  fs::create_symlink("b.mp3", root / "z.mp3");
+  const Pairs mirrored = {{root / "a.MP3", out / "a.WAV"},
+                          {root / "b.mp3", out / "b.WAV"},
+                          {root / "sub/B.mp2", out / "sub/B.WAV"},
+                          {root / "sub/deeper/c.Wav", out / "sub/deeper/c.WAV"}};
+  const Pairs subFirst = {{root / "sub/B.mp2", out / "B.WAV"},
+                          {root / "sub/deeper/c.Wav", out / "deeper/c.WAV"},
+                          {root / "a.MP3", out / "a.WAV"},
+                          {root / "b.mp3", out / "b.WAV"}};
+  const struct {
+    const char* name;
+    std::vector<fs::path> inputs;
+    Pairs expected;
+  } rows[] = {
+      {"one name twice", {root / "b.mp3", root / "b.mp3"}, {{root / "b.mp3", out / "b.WAV"}}},
+      {"two spellings",
+       {root / "./b.mp3", root / "sub/../b.mp3"},
+       {{root / "./b.mp3", out / "b.WAV"}}},
+      {"a hard link first",
+       {root / "hard.mp3", root},
+       {{root / "hard.mp3", out / "hard.WAV"},
+        {root / "a.MP3", out / "a.WAV"},
+        {root / "sub/B.mp2", out / "sub/B.WAV"},
+        {root / "sub/deeper/c.Wav", out / "sub/deeper/c.WAV"}}},
+      {"a file, then its folder",
+       {root / "sub/B.mp2", root},
+       {{root / "sub/B.mp2", out / "B.WAV"},
+        {root / "a.MP3", out / "a.WAV"},
+        {root / "b.mp3", out / "b.WAV"},
+        {root / "sub/deeper/c.Wav", out / "sub/deeper/c.WAV"}}},
+      {"links inside the folder", {root}, mirrored},
+      {"one folder twice", {root, root}, mirrored},
+      {"a folder, then a folder inside it", {root, root / "sub"}, mirrored},
+      {"a folder inside, then its parent", {root / "sub", root}, subFirst},
+      {"a missing file twice",
+       {dir / "gone.mp3", dir / "./gone.mp3"},
+       {{dir / "gone.mp3", out / "gone.WAV"}}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<Job> jobs = BuildJobList(row.inputs, out);
+    EXPECT_EQ(Listed(jobs), row.expected);
+    for (const Job& job : jobs) EXPECT_EQ(job.error, "") << job.source;
+  }
+}
+
+TEST(JobListWaveTest, PlainPcmWavesFoundInFoldersAreNotListed) {
+  ScratchDir dir;
+  const fs::path folder = dir / "in", out = dir / "out";
+  fs::create_directories(folder);
+  // Subformat GUID of PCM, after valid bits and the channel mask.
+  const std::string extensible =
+      U16(16) + U32(3) + U32(1) + std::string("\0\0\x10\0\x80\0\0\xaa\0\x38\x9b\x71", 12);
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool listed;
+  } rows[] = {
+      {"pcm16.wav", Wave(1, 2, 16, 4), false},
+      {"pcm8.WAV", Wave(1, 1, 8, 1), false},
+      {"pcm24.wav", Wave(1, 1, 24, 3), true},
+      {"float.wav", Wave(3, 1, 32, 4), true},
+      {"ima.wav", Wave(0x11, 1, 4, 256, U16(505)), true},
+      {"extensible.wav", Wave(0xFFFE, 2, 16, 4, extensible), true},
+      {"cut.wav", Wave(1, 2, 16, 4).substr(0, 30), true},
+      {"empty.wav", "", true},
+      {"pcm16.mp3", Wave(1, 2, 16, 4), true},
+  };
+  std::vector<fs::path> named;
+  Pairs expected;
+  for (const auto& row : rows) {
+    WriteAll(folder / row.name, row.bytes);
+    named.push_back(folder / row.name);
+    if (row.listed) expected.emplace_back(folder / row.name, WavName(out / row.name));
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Listed(BuildJobList({folder}, out)), expected);
+  // Named on the command line, every file is converted.
+  EXPECT_EQ(BuildJobList(named, out).size(), std::size(rows));
+
+  // Beside the sources, a WAVE file that is its own output name stays out whatever it holds.
+  const std::pair<const char*, std::string> beside[] = {
+      {"pcm16.wav", Wave(1, 2, 16, 4)},
+      {"ima.WAV", Wave(0x11, 1, 4, 256, U16(505))},
+      {"ima.wav", Wave(0x11, 1, 4, 256, U16(505))}};
+  fs::create_directories(dir / "beside");
+  for (const auto& [name, bytes] : beside) WriteAll(dir / "beside" / name, bytes);
+  EXPECT_EQ(Listed(BuildJobList({dir / "beside"}, std::nullopt)),
+            (Pairs{{dir / "beside/ima.wav", dir / "beside/ima.WAV"}}));
+}
+
+TEST(JobListWaveTest, ASecondRunIntoTheSearchedFolderListsTheSourcesOnly) {
+  ScratchDir dir;
+  const fs::path music = dir / "music";
+  fs::create_directories(music / "live");
+  for (const char* source : {"Song.mp3", "live/Take.mp2"}) WriteAll(music / source, "x");
+  for (const char* earlier : {"Song.WAV", "live/Take.WAV"})
+    WriteAll(music / earlier, Wave(1, 2, 16, 4));
+  const Pairs sources = {{music / "Song.mp3", music / "Song.WAV"},
+                         {music / "live/Take.mp2", music / "live/Take.WAV"}};
+  for (const auto& inputs : {std::vector<fs::path>{music}, std::vector<fs::path>{music, music}}) {
+    const std::vector<Job> jobs = BuildJobList(inputs, music);
+    EXPECT_EQ(Listed(jobs), sources);
+    for (const Job& job : jobs) EXPECT_EQ(job.error, "") << job.source;
+  }
+}
+
+// Restores a folder's permissions, so that the scratch folder can be removed.
+class LockedFolder {
+ public:
+  explicit LockedFolder(fs::path path) : path_(std::move(path)) {
+    fs::permissions(path_, fs::perms::none);
+  }
+  ~LockedFolder() { fs::permissions(path_, fs::perms::owner_all); }
+
+ private:
+  fs::path path_;
+};
+
+// One line per job, to compare listings made in another process.
+std::string Describe(const std::vector<Job>& jobs) {
+  std::string text;
+  for (const Job& job : jobs) {
+    text += job.source.native() + " -> " + job.destination.native() + " [" + job.error + "]\n";
+  }
+  return text;
+}
+
+// Lists as a user without privileges, since root reads every folder whatever its permissions:
+// as root, a child process drops to "nobody" and sends the listing back through a pipe.
+std::string ListUnprivileged(const std::vector<fs::path>& inputs, const fs::path& outputDir) {
+  if (::geteuid() != 0) return Describe(BuildJobList(inputs, outputDir));
+  const passwd* nobody = ::getpwnam("nobody");
+  int fds[2];
+  if (nobody == nullptr || ::pipe(fds) != 0) return "no user \"nobody\" or no pipe";
+  const uid_t uid = nobody->pw_uid;
+  const gid_t gid = nobody->pw_gid;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(3);
+    const std::string text = Describe(BuildJobList(inputs, outputDir));
+    ::_exit(::write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 4);
+  }
+  ::close(fds[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "listing child failed";
+}
+
+TEST(JobListWalkTest, AnUnreadableFolderIsReportedAndTheWalkGoesOn) {
+  ScratchDir dir;
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  const fs::path tree = dir / "tree", out = dir / "out";
+  for (const char* f : {"a.mp3", "b/hidden.mp3", "b/deeper/x.mp3", "c/d.mp3", "e.mp3"}) {
+    fs::create_directories((tree / f).parent_path());
+    WriteAll(tree / f, "x");
+  }
+  const LockedFolder locked(tree / "b");
+  const std::string denied = "cannot read folder: Permission denied";
+  const std::vector<Job> walked = {{tree / "a.mp3", out / "a.WAV", ""},
+                                   {tree / "b", "", denied},
+                                   {tree / "c/d.mp3", out / "c/d.WAV", ""},
+                                   {tree / "e.mp3", out / "e.WAV", ""}};
+  const struct {
+    const char* name;
+    std::vector<fs::path> inputs;
+    std::vector<Job> expected;
+  } rows[] = {
+      {"inside the walk", {tree}, walked},
+      {"walked twice", {tree, tree / "c", tree}, walked},
+      {"named", {tree / "b", tree / "e.mp3"}, {walked[1], walked[3]}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ListUnprivileged(row.inputs, out), Describe(row.expected)) << row.name;
+  }
 }
 
 }  // namespace
