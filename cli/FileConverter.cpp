@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <system_error>
 
@@ -98,8 +97,8 @@ std::optional<std::string> PrepareFolder(const fs::path& destination) {
   return std::nullopt;
 }
 
-// The library's texts for a decoder module that is missing or too old name the module of the
-// original system; say which file is meant here.
+// The library's texts for a decoder module that is missing or too old name the module by a DLL
+// name that no file here has; say which file is meant.
 std::string DescribeLibraryError(const std::string& text) {
   if (text == sources::kUnableToLoadDecoder || text == sources::kInvalidDecoderVersion) {
     return std::string("cannot use the MPEG decoder module ") + sources::kMpegModuleName + " (" +
@@ -115,13 +114,9 @@ std::string NotAudioReason(const LibraryMessageCapture& capture) {
   return "not an audio file (neither MPEG audio nor WAVE)";
 }
 
-// The components of one conversion: audio file -> sync driver -> wave file sink.
-//
-// Building and destroying a chain is serialised between the converting threads. A stream
-// component joins the process-wide component list in its base constructor, and every link change
-// calls LinkChanging on every listed component; a component that another thread is still
-// constructing (or already destroying) would be called half-made. Only Run, which neither
-// links nor creates components, goes on in parallel.
+// The components of one conversion: audio file -> sync driver -> wave file sink. Each converting
+// thread builds, runs and destroys its own chain; what chains share (the process-wide component
+// list that link changes walk) is guarded where it is kept, in the stream library.
 class Chain {
  public:
   Chain() = default;
@@ -131,7 +126,6 @@ class Chain {
 
   void Build(const fs::path& source, const fs::path& partial,
              const wave::FreeSpaceQuery& freeSpace) {
-    std::lock_guard lock(SetupMutex());
     try {
       // The audio file's MPEG reader needs the decoder module as soon as it is made.
       audio = std::make_unique<sources::TMMAudioFile>(nullptr);
@@ -147,28 +141,12 @@ class Chain {
       driver->SetInput(audio.get());
       driver->SetOutput(sink.get());
     } catch (...) {
-      DestroyLocked();
+      Destroy();
       throw;
     }
   }
 
   void Destroy() {
-    if (!audio && !sink && !driver) return;
-    std::lock_guard lock(SetupMutex());
-    DestroyLocked();
-  }
-
-  std::unique_ptr<sources::TMMAudioFile> audio;
-  std::unique_ptr<wave::TMMWaveFile> sink;
-  std::unique_ptr<stream::TMMSyncDriver> driver;
-
- private:
-  static std::mutex& SetupMutex() {
-    static std::mutex mutex;
-    return mutex;
-  }
-
-  void DestroyLocked() {
     if (driver) {
       driver->SetOutput(nullptr);
       driver->SetInput(nullptr);
@@ -177,6 +155,10 @@ class Chain {
     sink.reset();
     audio.reset();
   }
+
+  std::unique_ptr<sources::TMMAudioFile> audio;
+  std::unique_ptr<wave::TMMWaveFile> sink;
+  std::unique_ptr<stream::TMMSyncDriver> driver;
 };
 
 }  // namespace

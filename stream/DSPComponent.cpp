@@ -10,7 +10,12 @@ namespace {
 
 // The process-wide list of live components. Linking reads the links of every component, so a
 // link change holds this lock from start to end: chains built on different threads (the
-// command-line converter builds one per job) never see each other's links half-changed.
+// command-line converter builds one per job) never see each other's links half-changed. A
+// component is listed from its base constructor to the end of its base destructor, so the list
+// may hold components that another thread is still constructing or already destroying: link
+// changes call only the base class's LinkChanging on them, which reads and writes base fields
+// (all written under this lock), never a virtual function. This is the one lock that chains on
+// different threads need.
 std::recursive_mutex& ListMutex() {
   static std::recursive_mutex mutex;
   return mutex;
