@@ -105,8 +105,8 @@ StreamTable& streams() {
 
 std::atomic<std::uint32_t> nextSerial{1};
 
-// The application fills cbStruct with 84, the record's size on the 32-bit platform it was
-// written for; the record it passes is always this library's full ACMSTREAMHEADER.
+// Callers may fill cbStruct with 84, the size of the header record in its packed 32-bit layout;
+// the record they pass is always this library's full ACMSTREAMHEADER.
 constexpr std::uint32_t kLegacyHeaderBytes = 84;
 
 bool headerSizeOk(const ACMSTREAMHEADER* header) {

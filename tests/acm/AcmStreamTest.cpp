@@ -184,7 +184,7 @@ TEST(AcmStreamHeaderTest, PrepareConvertUnprepare) {
   EXPECT_EQ(acmStreamPrepareHeader(stream, &h, 0), MMSYSERR_INVALPARAM);
   h.cbStruct = 0;
   EXPECT_EQ(acmStreamPrepareHeader(stream, &h, 0), MMSYSERR_INVALPARAM);
-  // 84, the record's size on the application's original platform, is taken too.
+  // 84, the size of the packed 32-bit layout of the record, is taken too.
   h.cbStruct = 84;
   EXPECT_EQ(acmStreamPrepareHeader(stream, &h, 0), MMSYSERR_NOERROR);
   EXPECT_EQ(acmStreamUnprepareHeader(stream, &h, 0), MMSYSERR_NOERROR);

@@ -149,7 +149,9 @@ TEST_F(FileConverterTest, AnExistingDestinationIsReplacedOnlyWhenAsked) {
     EXPECT_EQ(r.status, row.status) << r.reason;
     EXPECT_EQ(r.reason, row.reason);
     EXPECT_EQ(test::IsCompletePcmWav(out), row.replaced);
-    if (!row.replaced) EXPECT_EQ(ReadAll(out), "a lossless original");
+    if (!row.replaced) {
+      EXPECT_EQ(ReadAll(out), "a lossless original");
+    }
     EXPECT_TRUE(PartialFiles(dir.path()).empty());
   }
 }

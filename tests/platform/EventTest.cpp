@@ -9,7 +9,6 @@ namespace platform {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 TEST(EventTest, StatesTimeoutsAndReset) {
   Event manual(Event::Reset::Manual, true), automatic(Event::Reset::Auto, true);
@@ -20,12 +19,8 @@ TEST(EventTest, StatesTimeoutsAndReset) {
   EXPECT_TRUE(automatic.Wait(0ms));
   EXPECT_FALSE(automatic.IsSet());  // consumed by the wait
 
-  auto start = Clock::now();
-  EXPECT_FALSE(automatic.Wait(50ms));
-  EXPECT_GE(Clock::now() - start, 45ms);
-  start = Clock::now();
+  EXPECT_FALSE(automatic.Wait(50ms));  // times out
   EXPECT_EQ(WaitForAny({&manual, &automatic}, 50ms), -1);
-  EXPECT_GE(Clock::now() - start, 45ms);
 }
 
 TEST(EventTest, AutoResetReleasesExactlyOneOfTwoWaiters) {
