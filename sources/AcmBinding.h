@@ -13,39 +13,21 @@ namespace sources {
 inline constexpr const char* kAcmModuleName = "libmsacm.so";
 constexpr std::uint32_t kMinAcmVersion = 0x0200;  // high word of acmGetVersion
 
+// One pointer per entry point that the system calls; each has the type the manager's header
+// declares.
 struct AcmApi {
   decltype(&::acmGetVersion) GetVersion = nullptr;
-  decltype(&::acmMetrics) Metrics = nullptr;
-  decltype(&::acmDriverEnum) DriverEnum = nullptr;
-  decltype(&::acmDriverDetailsA) DriverDetails = nullptr;
-  decltype(&::acmDriverAddA) DriverAdd = nullptr;
-  decltype(&::acmDriverRemove) DriverRemove = nullptr;
-  decltype(&::acmDriverOpen) DriverOpen = nullptr;
-  decltype(&::acmDriverClose) DriverClose = nullptr;
-  decltype(&::acmDriverMessage) DriverMessage = nullptr;
-  decltype(&::acmDriverID) DriverID = nullptr;
-  decltype(&::acmDriverPriority) DriverPriority = nullptr;
-  decltype(&::acmFormatTagDetailsA) FormatTagDetails = nullptr;
-  decltype(&::acmFormatTagEnumA) FormatTagEnum = nullptr;
-  decltype(&::acmFormatChooseA) FormatChoose = nullptr;
-  decltype(&::acmFormatDetailsA) FormatDetails = nullptr;
-  decltype(&::acmFormatEnumA) FormatEnum = nullptr;
   decltype(&::acmFormatSuggest) FormatSuggest = nullptr;
-  decltype(&::acmFilterTagDetailsA) FilterTagDetails = nullptr;
-  decltype(&::acmFilterTagEnumA) FilterTagEnum = nullptr;
-  decltype(&::acmFilterChooseA) FilterChoose = nullptr;
-  decltype(&::acmFilterDetailsA) FilterDetails = nullptr;
-  decltype(&::acmFilterEnumA) FilterEnum = nullptr;
   decltype(&::acmStreamOpen) StreamOpen = nullptr;
   decltype(&::acmStreamClose) StreamClose = nullptr;
   decltype(&::acmStreamSize) StreamSize = nullptr;
   decltype(&::acmStreamConvert) StreamConvert = nullptr;
-  decltype(&::acmStreamReset) StreamReset = nullptr;
   decltype(&::acmStreamPrepareHeader) StreamPrepareHeader = nullptr;
   decltype(&::acmStreamUnprepareHeader) StreamUnprepareHeader = nullptr;
 };
 
-// True when the manager is present and at least version 2.00 (loads it on first use).
+// True when the manager is present, at least version 2.00 and has every entry point of AcmApi
+// (loads it on first use).
 bool AcmUsable();
 // The entry points; valid when AcmUsable() is true.
 const AcmApi& Acm();

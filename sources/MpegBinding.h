@@ -21,16 +21,14 @@ inline constexpr const char* kUnableToLoadDecoder = "Unable to load MMMPEG32.DLL
 inline constexpr const char* kInvalidDecoderVersion = "Invalid Mpeg Decoder DLL version";
 constexpr std::int32_t kMinDecoderVersion = 20;
 
-// One pointer per entry point of the library.
+// One pointer per entry point that the system calls; each has the type the library's header
+// declares. Loading fails unless all of them are there.
 struct MpegApi {
   decltype(&::mpeg_Version) Version = nullptr;
   decltype(&::mpeg_Init) Init = nullptr;
   decltype(&::mpeg_Done) Done = nullptr;
-  decltype(&::mpeg_SetDecodeCallback) SetDecodeCallback = nullptr;
-  decltype(&::mpeg_SetDecodeMode) SetDecodeMode = nullptr;
   decltype(&::mpeg_Clear) Clear = nullptr;
   decltype(&::mpeg_SetTrailingHeader) SetTrailingHeader = nullptr;
-  decltype(&::mpeg_SetFileOffset) SetFileOffset = nullptr;
   decltype(&::mpeg_SetExactPosition) SetExactPosition = nullptr;
   decltype(&::mpeg_SetFileName) SetFileName = nullptr;
   decltype(&::mpeg_GetFileName) GetFileName = nullptr;
@@ -44,18 +42,13 @@ struct MpegApi {
   decltype(&::mpeg_CloseFile) CloseFile = nullptr;
   decltype(&::mpeg_ResetFile) ResetFile = nullptr;
   decltype(&::mpeg_ReadDataBytes) ReadDataBytes = nullptr;
-  decltype(&::mpeg_ReadDataBytesEx) ReadDataBytesEx = nullptr;
-  decltype(&::mpeg_AbortReadData) AbortReadData = nullptr;
   decltype(&::mpeg_GetDone) GetDone = nullptr;
-  decltype(&::mpeg_ScanFile) ScanFile = nullptr;
-  decltype(&::mpeg_ScanFileEx) ScanFileEx = nullptr;
-  decltype(&::mpeg_EncryptFile) EncryptFile = nullptr;
-  decltype(&::mpeg_ReadID3Tag) ReadID3Tag = nullptr;
   decltype(&::mpeg_GetErrorText) GetErrorText = nullptr;
 };
 
-// Loads the library once (later calls only report whether it is loaded). A missing library or
-// one older than version 20 is shown to the user in a message box and gives false.
+// Loads the library once (later calls only report whether it is loaded). A missing library, or
+// one older than version 20 or without an entry point of MpegApi, is shown to the user in a
+// message box and gives false.
 bool LoadDecoder();
 // The entry points; valid only after LoadDecoder returned true.
 const MpegApi& Mpeg();
