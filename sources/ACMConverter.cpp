@@ -91,7 +91,7 @@ void TMMACMConverter::Open() {
 }
 
 void TMMACMConverter::DiscardOutput() {
-  if (chain_) chain_->OutputRead = chain_->OutputBytes;
+  if (chain_) chain_->DiscardOutput();
 }
 
 void TMMACMConverter::Start() {
@@ -152,12 +152,10 @@ void TMMACMConverter::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
   std::int64_t want = hdr->dwBufferLength;
   int emptyConversions = 0;
   for (;;) {
-    const std::uint32_t unread = chain.OutputBytes - chain.OutputRead;
-    const auto take = static_cast<std::uint32_t>(std::min<std::int64_t>(want, unread));
-    std::memcpy(hdr->Data() + hdr->dwBytesRecorded, chain.OutputBuffer() + chain.OutputRead, take);
-    chain.OutputRead += take;
-    hdr->dwBytesRecorded += take;
-    want -= take;
+    const auto taken = chain.Read(static_cast<std::uint32_t>(std::max<std::int64_t>(want, 0)));
+    std::memcpy(hdr->Data() + hdr->dwBytesRecorded, taken.data(), taken.size());
+    hdr->dwBytesRecorded += static_cast<std::uint32_t>(taken.size());
+    want -= static_cast<std::int64_t>(taken.size());
     if (hdr->LoopMark != 0 || !running_ || want < 1) break;
 
     std::uint32_t got = 0;
@@ -182,6 +180,8 @@ void TMMACMConverter::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
     }
     if (got > 0) {
       const std::int64_t r = chain.ConvertStep(got);
+      // A failed conversion has lost these bytes: it is reported at once, not retried, so
+      // that no gap in the output goes unnoticed.
       if (r < 0) throw EMMConverterError(kUnableToConvert);
       if (r > 0) continue;
       if (!inputEnded_) {
@@ -200,10 +200,8 @@ void TMMACMConverter::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
   // The block is full, the input has ended and every converted byte is out: flush now, so that
   // what the steps still hold (a resampler's tail) comes in the next block, and a stream with
   // nothing left (a part frame at most) ends here instead of with an empty block.
-  if (want < 1 && inputEnded_ && running_ && chain.OutputRead == chain.OutputBytes) {
-    FlushOrFail(0);
-  }
-  MoreBuffers = inputMore_ || chain.OutputRead < chain.OutputBytes || chain.MorePending;
+  if (want < 1 && inputEnded_ && running_ && chain.Pending() == 0) FlushOrFail(0);
+  MoreBuffers = inputMore_ || chain.Pending() > 0 || chain.MorePending();
 }
 
 void TMMACMConverter::BufferReady(PWaveHdr hdr) {
@@ -220,19 +218,18 @@ void TMMACMConverter::BufferReady(PWaveHdr hdr) {
     std::memcpy(chain.SourceBuffer(), hdr->Data() + offset, piece);
     offset += piece;
     const std::int64_t r = chain.ConvertStep(piece);
-    if (r < 0 || (r == 0 && !chain.MorePending && !chain.Absorbed)) {
+    if (r < 0 || (r == 0 && !chain.MorePending() && !chain.Absorbed())) {
       canConvert_ = false;
       throw EMMConverterError(kUnableToConvert);
     }
-    while (running_ && chain.OutputRead < chain.OutputBytes) {
-      const std::uint32_t n = std::min(chain.OutputBytes - chain.OutputRead, blockSize);
+    while (running_ && chain.Pending() > 0) {
+      const auto taken = chain.Read(blockSize);
+      const auto n = static_cast<std::uint32_t>(taken.size());
       PWaveHdr work = chain.WorkHeader();
       std::memset(work, 0, stream::kWaveHdrSize);
-      work->SetData(const_cast<char*>(reinterpret_cast<const char*>(chain.OutputBuffer())) +
-                    chain.OutputRead);
+      work->SetData(const_cast<char*>(reinterpret_cast<const char*>(taken.data())));
       work->dwBufferLength = n;
       work->dwBytesRecorded = n;
-      chain.OutputRead += n;
       stream::TMMDSPComponent::BufferReady(work);
     }
   }
@@ -258,7 +255,9 @@ void TMMPCMConverter::ComputeOutputFormat() {
   const int channels = mode_ + 1;
   if (inputFormat_) {
     result = SuggestPCM(inputFormat_.get());
-    if (!autoConvert_ && result.wFormatTag != 0) {
+    if (!autoConvert_) {
+      // Without a suggestion the parameters that are not forced stay 0: a PCM format that no
+      // chain reaches, so Open fails instead of the coding passing through.
       const int b = (required_ & rpBits) ? bits : result.wBitsPerSample;
       const int c = (required_ & rpChannels) ? channels : result.nChannels;
       const std::uint32_t r = (required_ & rpSampleRate) ? static_cast<std::uint32_t>(sampleRate_)
@@ -275,12 +274,9 @@ void TMMPCMConverter::ParametersChanged() {
   ComputeOutputFormat();
   const TWaveFormatEx* format = outputFormat_ ? outputFormat_.get() : inputFormat_.get();
   if (format == nullptr) return;
-  // The input format of a compressed file is not PCM: it is taken as it is.
-  if (format == inputFormat_.get() && !wave::IsValidPCMFormat(format)) {
-    TMMACMConverter::SetPWaveFormat(format);
-  } else {
-    SetPWaveFormat(format);
-  }
+  // A format of the converter's own making is not checked: the input of a compressed file is
+  // not PCM, and neither is an output that no chain reaches; both fail at Open if at all.
+  TMMACMConverter::SetPWaveFormat(format);
 }
 
 void TMMPCMConverter::SetAutoConvert(bool value) {

@@ -11,9 +11,10 @@ using stream::TWaveFormatEx;
 
 namespace {
 
-// Room behind every step's buffers for source bytes that one call leaves for the next (less
-// than one source block of any format the drivers handle).
-constexpr std::uint32_t kLeftoverRoom = 4096;
+// Room behind a step's source buffer for source bytes that one call leaves for the next: a
+// block-aligned conversion leaves less than one block of the step's source format, and never
+// less room than this.
+constexpr std::uint32_t kMinLeftoverRoom = 4096;
 constexpr std::uint32_t kFirstSourceChunks = 4;
 
 std::uint32_t QueryFlags(TMMConvertQuality quality) {
@@ -143,26 +144,28 @@ std::unique_ptr<AcmChain> AcmChain::Build(const TWaveFormatEx* source,
         step.destinationSize == 0) {
       return nullptr;
     }
-    step.saved.resize(kLeftoverRoom);
+    step.leftoverRoom = std::max<std::uint32_t>(kMinLeftoverRoom, from->nBlockAlign);
+    step.saved.resize(step.leftoverRoom);
     size = step.destinationSize;
     from = &hops[i];
   }
-  // One block: the work header, the first source buffer, then each step's destination buffer
-  // (each with room for the next step's leftover in front of new data).
-  std::size_t total = stream::kWaveHdrSize + chain->steps_.front().sourceSize + kLeftoverRoom;
-  for (const AcmStep& step : chain->steps_) total += step.destinationSize + kLeftoverRoom;
+  // One block: the work header, then every step's source buffer with room for its leftover in
+  // front of new data (a later step's source is the previous step's destination), then the
+  // last destination.
+  std::size_t total = stream::kWaveHdrSize + chain->steps_.back().destinationSize;
+  for (const AcmStep& step : chain->steps_) total += step.sourceSize + step.leftoverRoom;
   chain->arena_.assign(total, 0);
   std::uint8_t* p = chain->arena_.data() + stream::kWaveHdrSize;
   for (AcmStep& step : chain->steps_) {
     step.source = p;
-    p += step.sourceSize + kLeftoverRoom;
+    p += step.sourceSize + step.leftoverRoom;
     step.destination = p;
   }
   for (AcmStep& step : chain->steps_) {
     ACMSTREAMHEADER& h = step.header;
     h.cbStruct = sizeof(ACMSTREAMHEADER);
     h.pbSrc = step.source;
-    h.cbSrcLength = step.sourceSize;
+    h.cbSrcLength = step.sourceSize + step.leftoverRoom;  // the most one call passes
     h.dwSrcUser = step.sourceSize;
     h.pbDst = step.destination;
     h.cbDstLength = step.destinationSize;
@@ -176,7 +179,7 @@ std::unique_ptr<AcmChain> AcmChain::Build(const TWaveFormatEx* source,
 AcmChain::~AcmChain() {
   for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
     if (it->prepared) {
-      it->header.cbSrcLength = it->sourceSize;
+      it->header.cbSrcLength = it->sourceSize + it->leftoverRoom;
       it->header.cbDstLength = it->destinationSize;
       Acm().StreamUnprepareHeader(it->stream, &it->header, 0);
     }
@@ -186,8 +189,8 @@ AcmChain::~AcmChain() {
 
 std::int64_t AcmChain::Run(std::uint32_t n, std::uint32_t flags) {
   n = std::min(n, chunkSize_);
-  MorePending = false;
-  Absorbed = false;
+  morePending_ = false;
+  absorbed_ = false;
   const bool final = (flags & ACM_STREAMCONVERTF_END) != 0;
   for (AcmStep& step : steps_) {
     std::uint32_t length = n;
@@ -207,19 +210,30 @@ std::int64_t AcmChain::Run(std::uint32_t n, std::uint32_t flags) {
     const std::uint32_t used = std::min(h.cbSrcLengthUsed, length);
     n = std::min(h.cbDstLengthUsed, step.destinationSize);
     step.leftover = length - used;
-    if (final || step.leftover > kLeftoverRoom) {
+    if (final) {
       // At the end a part block can never be converted; it is dropped.
       step.leftover = 0;
+    } else if (step.leftover > step.leftoverRoom) {
+      // More than a block held back: a conversion that fails rather than one that loses data.
+      step.leftover = 0;
+      return -1;
     } else if (step.leftover > 0) {
       std::memcpy(step.saved.data(), step.source + used, step.leftover);
-      MorePending = true;
+      morePending_ = true;
     } else if (n == 0 && length > 0 && !final) {
-      Absorbed = true;
+      absorbed_ = true;
     }
   }
-  OutputBytes = n;
-  OutputRead = 0;
+  outputBytes_ = n;
+  outputRead_ = 0;
   return n;
+}
+
+std::span<const std::uint8_t> AcmChain::Read(std::uint32_t most) {
+  const std::uint32_t n = std::min(most, Pending());
+  const std::span<const std::uint8_t> bytes(OutputBuffer() + outputRead_, n);
+  outputRead_ += n;
+  return bytes;
 }
 
 std::int64_t AcmChain::ConvertStep(std::uint32_t n) {
@@ -231,9 +245,9 @@ std::int64_t AcmChain::FlushChain(std::uint32_t n) {
 }
 
 void AcmChain::ResetChain() {
-  OutputRead = OutputBytes;
-  MorePending = false;
-  Absorbed = false;
+  DiscardOutput();
+  morePending_ = false;
+  absorbed_ = false;
   for (AcmStep& step : steps_) {
     step.leftover = 0;
     step.header.cbSrcLength = 0;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "sources/AcmBinding.h"
@@ -26,6 +27,7 @@ struct AcmStep {
   std::uint8_t* destination = nullptr;
   std::uint32_t destinationSize = 0;
   std::uint32_t leftover = 0;       // source bytes the last call did not use
+  std::uint32_t leftoverRoom = 0;   // the most it may be: room behind the source buffer
   std::vector<std::uint8_t> saved;  // where they wait for the next call
   ACMSTREAMHEADER header{};
   bool prepared = false;
@@ -51,17 +53,24 @@ class AcmChain {
   // Drops unread output and restarts every step's codec state.
   void ResetChain();
 
+  // The output of the last conversion that nobody has taken yet.
+  std::uint32_t Pending() const { return outputBytes_ - outputRead_; }
+  // Takes up to `most` bytes of that output: the bytes, in place in OutputBuffer(), valid until
+  // the next conversion.
+  std::span<const std::uint8_t> Read(std::uint32_t most);
+  // Drops the output nobody has taken.
+  void DiscardOutput() { outputRead_ = outputBytes_; }
+  // The last conversion left source bytes in a step for the next one.
+  bool MorePending() const { return morePending_; }
+  // The last conversion consumed input in a step that produced nothing from it.
+  bool Absorbed() const { return absorbed_; }
+
   std::uint8_t* SourceBuffer() const { return steps_.front().source; }
   const std::uint8_t* OutputBuffer() const { return steps_.back().destination; }
   // A wave buffer header in the same block as the chain's buffers, for talking to neighbours.
   stream::PWaveHdr WorkHeader() { return reinterpret_cast<stream::PWaveHdr>(arena_.data()); }
   std::uint32_t ChunkSize() const { return chunkSize_; }
   std::size_t Steps() const { return steps_.size(); }
-
-  std::uint32_t OutputBytes = 0;
-  std::uint32_t OutputRead = 0;
-  bool MorePending = false;
-  bool Absorbed = false;
 
  private:
   AcmChain() = default;
@@ -70,6 +79,10 @@ class AcmChain {
   std::vector<std::uint8_t> arena_;  // work header, then every buffer of the chain
   std::uint32_t chunkSize_ = 0;
   std::vector<AcmStep> steps_;
+  std::uint32_t outputBytes_ = 0;  // produced by the last conversion
+  std::uint32_t outputRead_ = 0;   // of those, taken by Read
+  bool morePending_ = false;
+  bool absorbed_ = false;
 };
 
 // A PCM record for F: F itself when it is PCM, else what the manager suggests and can open;

@@ -223,6 +223,43 @@ TEST(PcmConverterTest, RequiredParametersReplaceOnlyWhatTheyName) {
   EXPECT_EQ(Out(converter), Describe(Pcm(1, 44100, 8)));
 }
 
+// A format no driver knows: there is no PCM to suggest for it.
+constexpr stream::TWaveFormatEx kUnknownCoding{0x7A7A, 2, 44100, 44100, 4, 8, 0};
+
+TEST(PcmConverterTest, WithoutAutoConvertACodingWithoutPcmFailsAtOpen) {
+  struct Row {
+    const char* name;
+    TMMRequiredParams required;
+    bool inputFirst;  // the input format arrives before AutoConvert is switched off
+  };
+  for (const Row& row :
+       {Row{"every parameter", rpBits | rpChannels | rpSampleRate, false},
+        Row{"rate only", rpSampleRate, false}, Row{"none", 0, false},
+        Row{"every parameter, input first", rpBits | rpChannels | rpSampleRate, true},
+        Row{"bits only, input first", rpBits, true}}) {
+    TMMPCMConverter converter(nullptr);
+    BytesSource source(kUnknownCoding, Bytes(4096, 1));
+    const auto settle = [&] {
+      converter.SetAutoConvert(false);
+      converter.SetRequired(row.required);
+    };
+    if (!row.inputFirst) settle();
+    converter.SetInput(&source);
+    if (row.inputFirst) {
+      EXPECT_EQ(ConverterError(settle), "no error") << row.name;
+    }
+    EXPECT_TRUE(converter.NeedsConversion()) << row.name;
+    EXPECT_FALSE(converter.CanConvert()) << row.name;
+    EXPECT_EQ(Out(converter), Describe(kUnknownCoding)) << row.name;  // the input goes on
+    EXPECT_EQ(ConverterError([&] { Pull(converter, source); }), kUnableToConvert) << row.name;
+  }
+  // With AutoConvert the coding passes through untouched.
+  TMMPCMConverter automatic(nullptr);
+  BytesSource source(kUnknownCoding, Bytes(4096, 1));
+  EXPECT_EQ(Pull(automatic, source), Bytes(4096, 1));
+  EXPECT_FALSE(automatic.NeedsConversion());
+}
+
 struct ExactCase {
   const char* name;
   stream::TWaveFormatEx in;
