@@ -62,23 +62,35 @@ bool TMMMpeg::IsDone() const {
   return MpegBool(Mpeg().GetDone(handle_));
 }
 
+std::int32_t TMMMpeg::CallingBack(std::int32_t code) {
+  if (callbackError_) std::rethrow_exception(std::exchange(callbackError_, nullptr));
+  return code;
+}
+
+bool TMMMpeg::Unbind() {
+  if (IsEmpty()) return false;
+  callbackError_ = nullptr;
+  // The decoder reports the change through the callback.
+  Check(CallingBack(Mpeg().Clear(handle_)));
+  return true;
+}
+
 void TMMMpeg::SetFileName(const std::string& name) {
   CloseFile();
   if (name.empty()) {
-    // An empty name unbinds the file.
-    Check(Mpeg().Clear(handle_));
-    FileChanged();
+    // An empty name unbinds the file, if there is one.
+    Unbind();
     return;
   }
   callbackError_ = nullptr;
-  const std::int32_t code = Mpeg().SetFileName(handle_, name.c_str());
-  if (callbackError_) std::rethrow_exception(std::exchange(callbackError_, nullptr));
-  Check(code);
+  Check(CallingBack(Mpeg().SetFileName(handle_, name.c_str())));
 }
 
 std::string TMMMpeg::FileName() const {
   char buffer[256] = {};
-  Check(Mpeg().GetFileName(handle_, buffer, sizeof buffer));
+  const std::int32_t code = Mpeg().GetFileName(handle_, buffer, sizeof buffer);
+  if (code == MPEG_ERR_NO_FILE) return {};  // an empty decoder has no name
+  Check(code);
   buffer[sizeof buffer - 1] = 0;
   return buffer;
 }
@@ -184,23 +196,24 @@ void TMMMpeg::SetPosition(std::int32_t frame) {
   }
 }
 
-void TMMMpeg::Clear() {
-  fileOpened_ = false;
-  Mpeg().CloseFile(handle_);
-  Mpeg().Clear(handle_);
+bool TMMMpeg::Clear() {
+  CloseFile();
+  return Unbind();
 }
 
 void TMMMpeg::Assign(const TMMMpeg* source) {
-  Clear();
+  const bool changed = Clear();
   if (source == nullptr) {
-    FileChanged();
+    // One change is reported either way.
+    if (!changed) FileChanged();
     return;
   }
   SetTrailingHeader(source->TrailingHeader());
-  const std::string name = source->IsEmpty() ? std::string() : source->FileName();
+  const std::string name = source->FileName();
   if (!name.empty()) SetFileName(name);
   SetChannelMode(source->ChannelMode());
-  SetPosition(source->Position());
+  // An empty decoder has no position to take over.
+  if (!IsEmpty()) SetPosition(source->Position());
 }
 
 }  // namespace sources

@@ -33,7 +33,9 @@ class TMMMpeg : public stream::TMMObject {
   // Runs when the decoder reports that the bound file changed.
   virtual void FileChanged();
 
+  // Binds a file; an empty name unbinds it.
   void SetFileName(const std::string& name);
+  // The bound file's name; "" when none is bound.
   std::string FileName() const;
   void SetTrailingHeader(std::int32_t value);
   std::int32_t TrailingHeader() const { return trailingHeader_; }
@@ -68,13 +70,18 @@ class TMMMpeg : public stream::TMMObject {
   std::int32_t Position() const;
   // Frame-exact: restarts two frames early and decodes into the wanted frame.
   void SetPosition(std::int32_t frame);
-  // Unbinds the file.
-  void Clear();
-  // Takes over another decoder's settings and file (null: clears).
+  // Closes and unbinds the file; true when one was bound (the change has been reported).
+  bool Clear();
+  // Takes over another decoder's settings, file and position (null: clears and reports the
+  // change once).
   void Assign(const TMMMpeg* source);
 
  private:
   static void ChangeCallback(std::intptr_t unused, void* data);
+  // Rethrows what the change callback raised during the call that returned `code`.
+  std::int32_t CallingBack(std::int32_t code);
+  // Unbinds the file when one is bound; true when it did.
+  bool Unbind();
   void UpdatePCMFormat();
   void Check(std::int32_t code) const;
 

@@ -33,6 +33,12 @@ void TMMMPEGFile::MpegChanged() {
   if (OnChange) OnChange(this);
 }
 
+void TMMMPEGFile::SetChannelMode(TChannelMode mode) {
+  mpeg_->SetChannelMode(mode);
+  // The decoder only reports a new file; a new channel count is a new format for the chain.
+  MpegChanged();
+}
+
 void TMMMPEGFile::Open() {
   stream::TMMDSPComponent::Open();
   if (fileOpened_) return;

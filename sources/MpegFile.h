@@ -19,8 +19,26 @@ class TMMMPEGFile : public stream::TMMDSPComponent {
   ~TMMMPEGFile() override;
 
   TMMMpeg* Mpeg() const { return mpeg_.get(); }
+
+  // The decoder's properties, forwarded.
   void SetFileName(const std::string& name) { mpeg_->SetFileName(name); }
   std::string FileName() const { return mpeg_->FileName(); }
+  void SetTrailingHeader(std::int32_t value) { mpeg_->SetTrailingHeader(value); }
+  std::int32_t TrailingHeader() const { return mpeg_->TrailingHeader(); }
+  void SetExactposition(bool value) { mpeg_->SetExactposition(value); }
+  bool Exactposition() const { return mpeg_->Exactposition(); }
+  // Also passes the new PCM format on, as a new file does.
+  void SetChannelMode(TChannelMode mode);
+  TChannelMode ChannelMode() const { return mpeg_->ChannelMode(); }
+  TMpegVersion Version() const { return mpeg_->Version(); }
+  std::int32_t Layer() const { return mpeg_->Layer(); }
+  TSampleMode Mode() const { return mpeg_->Mode(); }
+  std::int32_t BitRate() const { return mpeg_->BitRate(); }
+  std::int32_t SampleRate() const { return mpeg_->SampleRate(); }
+  std::int32_t PlayBackRate() const { return mpeg_->PlayBackRate(); }
+  std::int32_t Frames() const { return mpeg_->Frames(); }
+  std::int32_t Time() const { return mpeg_->Time(); }
+
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool value) { enabled_ = value; }
   bool FileOpened() const { return fileOpened_; }

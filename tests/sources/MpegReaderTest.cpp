@@ -165,6 +165,55 @@ TEST(MpegDecoderTest, PositionLandsOnTheWantedFrame) {
   EXPECT_TRUE(ReadAll(mpeg).empty());
 }
 
+TEST(MpegReaderTest, ForwardsTheDecodersProperties) {
+  TMMMPEGFile reader(nullptr);
+  const TMMMpeg& mpeg = *reader.Mpeg();
+  // Reads: the reader answers what its decoder answers, empty or bound.
+  for (const char* name : {"", "layer1_48.mp1", "layer2_24mono.mp2", "vbr44_joint.mp3"}) {
+    if (*name != 0) reader.SetFileName(Fixture(name));
+    EXPECT_EQ(reader.FileName(), *name != 0 ? Fixture(name) : "") << name;
+    EXPECT_EQ(reader.Version(), mpeg.Version()) << name;
+    EXPECT_EQ(reader.Layer(), mpeg.Layer()) << name;
+    EXPECT_EQ(reader.Mode(), mpeg.Mode()) << name;
+    EXPECT_EQ(reader.BitRate(), mpeg.BitRate()) << name;
+    EXPECT_EQ(reader.SampleRate(), mpeg.SampleRate()) << name;
+    EXPECT_EQ(reader.PlayBackRate(), mpeg.PlayBackRate()) << name;
+    EXPECT_EQ(reader.Frames(), mpeg.Frames()) << name;
+    EXPECT_EQ(reader.Time(), mpeg.Time()) << name;
+  }
+  EXPECT_EQ(reader.Layer(), 3);
+  EXPECT_GT(reader.Frames(), 0);
+
+  // Writes reach the decoder.
+  reader.SetTrailingHeader(64);
+  EXPECT_EQ(mpeg.TrailingHeader(), 64);
+  EXPECT_EQ(reader.TrailingHeader(), 64);
+  reader.SetExactposition(true);
+  EXPECT_TRUE(mpeg.Exactposition());
+  EXPECT_TRUE(reader.Exactposition());
+
+  // A channel mode changes the format the reader passes on.
+  reader.SetFileName(Fixture("dual48.mp3"));
+  int changes = 0;
+  reader.OnChange = [&](stream::TObject*) { ++changes; };
+  struct Row {
+    TChannelMode mode;
+    int channels;
+  };
+  for (const Row& row : {Row{cmLeft, 1}, Row{cmBoth, 2}, Row{cmDownMix, 1}, Row{cmRight, 1}}) {
+    reader.SetChannelMode(row.mode);
+    EXPECT_EQ(reader.ChannelMode(), row.mode);
+    EXPECT_EQ(mpeg.ChannelMode(), row.mode);
+    ASSERT_NE(reader.GetPWaveFormat(), nullptr);
+    EXPECT_EQ(+reader.GetPWaveFormat()->nChannels, row.channels) << row.mode;
+  }
+  EXPECT_EQ(changes, 4);
+  reader.Open();
+  EXPECT_THROW(reader.SetChannelMode(cmBoth), EMMMpegError);
+  EXPECT_EQ(reader.ChannelMode(), cmRight);
+  reader.Close();
+}
+
 // Runs a reader through the synchronous driver; returns the block sizes.
 std::vector<std::uint32_t> PullBlocks(TMMMPEGFile& reader, std::int32_t blockSize,
                                       std::vector<char>* data = nullptr) {
