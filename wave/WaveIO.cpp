@@ -15,12 +15,15 @@ using stream::WAVE_FORMAT_PCM;
 
 namespace {
 
-constexpr std::int32_t kReadRecordBase = 109;
-constexpr std::int32_t kFormatRecordBase = 127;
-constexpr std::uint64_t kFactChunkSize = 12;
+// The fixed part of a format record: 18 bytes in a "fmt " chunk and in memory alike.
+constexpr std::size_t kFormatRecordBytes = sizeof(TWaveFormatEx);
 // A format record never needs more than its 18 bytes and 65535 extra bytes; a larger "fmt "
 // chunk is read that far and the rest skipped.
-constexpr std::uint32_t kMaxFormatBytes = sizeof(TWaveFormatEx) + 0xFFFF;
+constexpr std::uint32_t kMaxFormatBytes = kFormatRecordBytes + 0xFFFF;
+constexpr std::uint64_t kChunkHeaderBytes = 8;
+constexpr std::uint64_t kFactChunkSize = 12;
+// A chunk handler's answer that ends the walk without failing it.
+constexpr int kEndWalk = -1;
 
 struct FormatName {
   std::uint16_t tag;
@@ -80,6 +83,49 @@ std::uint32_t LowU32(std::int64_t value) {
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, 0xFFFFFFFF));
 }
 
+std::uint16_t FieldU16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+
+// The format record in host order from the little-endian bytes of a "fmt " chunk (at least 18,
+// zero-filled past what the chunk held); the extra bytes after the record are kept as they are.
+std::vector<char> DecodeFormat(const std::vector<std::uint8_t>& bytes) {
+  const std::uint8_t* p = bytes.data();
+  const TWaveFormatEx record{FieldU16(p),      FieldU16(p + 2),  ReadU32(p + 4),  ReadU32(p + 8),
+                             FieldU16(p + 12), FieldU16(p + 14), FieldU16(p + 16)};
+  std::vector<char> format(bytes.size());
+  std::memcpy(format.data(), &record, kFormatRecordBytes);
+  std::copy(bytes.begin() + kFormatRecordBytes, bytes.end(), format.begin() + kFormatRecordBytes);
+  return format;
+}
+
+// The first `size` bytes of a "fmt " chunk for the handle's format: the record in little-endian
+// order, then its extra bytes.
+std::vector<std::uint8_t> EncodeFormat(const TWaveIOHandle& h, std::size_t size) {
+  const TWaveFormatEx& f = *h.Format();
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(size);
+  const auto put16 = [&bytes](std::uint16_t v) {
+    bytes.push_back(static_cast<std::uint8_t>(v));
+    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+  };
+  const auto put32 = [&bytes](std::uint32_t v) {
+    for (const std::uint8_t b : U32Bytes(v)) bytes.push_back(b);
+  };
+  put16(f.wFormatTag);
+  put16(f.nChannels);
+  put32(f.nSamplesPerSec);
+  put32(f.nAvgBytesPerSec);
+  put16(f.nBlockAlign);
+  put16(f.wBitsPerSample);
+  put16(f.cbSize);
+  const std::size_t end = std::min(size, h.format.size());
+  if (end > kFormatRecordBytes) {
+    bytes.insert(bytes.end(), h.format.begin() + kFormatRecordBytes, h.format.begin() + end);
+  }
+  return bytes;
+}
+
 // Bytes of one PCM sample frame; 0 when the fields give none, or more than the 16-bit block size
 // can hold (such a file is refused).
 std::uint16_t PcmFrameBytes(const TWaveFormatEx* f) {
@@ -91,13 +137,161 @@ std::uint16_t PcmFrameBytes(const TWaveFormatEx* f) {
 // the chunk held, and a block size of 0 is derived from bits and channels for PCM (0 when that
 // gives nothing either: such a file is refused).
 std::uint16_t RepairFormat(TWaveFormatEx* f, std::size_t storedBytes) {
-  if (f->wFormatTag != WAVE_FORMAT_PCM && sizeof(TWaveFormatEx) + f->cbSize > storedBytes) {
-    f->cbSize = static_cast<std::uint16_t>(storedBytes - sizeof(TWaveFormatEx));
+  if (f->wFormatTag != WAVE_FORMAT_PCM && kFormatRecordBytes + f->cbSize > storedBytes) {
+    f->cbSize = static_cast<std::uint16_t>(storedBytes - kFormatRecordBytes);
   }
   if (f->nBlockAlign != 0) return f->nBlockAlign;
   if (f->wFormatTag != WAVE_FORMAT_PCM) return 0;
   return PcmFrameBytes(f);
 }
+
+// ---- the chunk walk of a description ----
+
+// What the walk over a file's chunks has found so far.
+struct ChunkWalk {
+  TWaveIOHandle& h;  // its file is open during the walk
+  std::uint64_t fileSize = 0;
+  std::uint64_t riffEnd = 0;  // the RIFF chunk's end, fitted to the file
+  bool haveFormat = false;
+  bool haveFact = false;
+  bool dataSeen = false;
+  bool previousWasData = false;  // the chunk before the current one was "data"
+  std::uint32_t dataSize = 0;
+  std::uint64_t dataOffset = 0;
+  std::uint64_t dataEnd = 0;  // the next chunk's header after the data, else the file's end
+
+  bool HasAudio() const { return dataSeen && dataSize != 0; }
+};
+
+// Each handler reads one kind of chunk, just descended into. kWaveIOOk goes on to the next
+// chunk, kEndWalk ends the walk, anything else fails the description.
+using ChunkHandler = int (*)(ChunkWalk& walk, const MMCKINFO& chunk);
+
+// A second "fmt " ends the walk.
+int OnFormatChunk(ChunkWalk& w, const MMCKINFO& ck) {
+  if (w.haveFormat) return kEndWalk;
+  const std::uint32_t readBytes = std::min(ck.cksize, kMaxFormatBytes);
+  std::vector<std::uint8_t> bytes(std::max<std::size_t>(readBytes, kFormatRecordBytes), 0);
+  if (!ReadExactly(w.h.file, bytes.data(), readBytes)) return kWaveIOReadFailed;
+  w.h.format = DecodeFormat(bytes);
+  w.haveFormat = true;
+  return kWaveIOOk;
+}
+
+// A data chunk after one with audio ends the walk; one after an empty data chunk replaces it,
+// and the empty one ended where this one begins.
+int OnDataChunk(ChunkWalk& w, const MMCKINFO& ck) {
+  if (w.HasAudio()) return kEndWalk;
+  w.dataSeen = true;
+  w.dataSize = ck.cksize;
+  w.dataOffset = ck.dwDataOffset;
+  w.dataEnd = w.fileSize;
+  w.previousWasData = true;
+  return kWaveIOOk;
+}
+
+// The sample count is taken from the data, whatever "fact" says; a second one ends the walk.
+int OnFactChunk(ChunkWalk& w, const MMCKINFO&) {
+  if (w.haveFact) return kEndWalk;
+  w.haveFact = true;
+  return kWaveIOOk;
+}
+
+// Of the "LIST" chunks only the INFO list is kept.
+int OnListChunk(ChunkWalk& w, const MMCKINFO& ck) {
+  if (ck.fccType != kFourCCInfo) return kWaveIOOk;
+  return InfoListRead(w.h.file, ck, w.h.info.get());
+}
+
+int OnDispChunk(ChunkWalk& w, const MMCKINFO& ck) {
+  return DispListRead(w.h.file, ck, w.h.disp.get());
+}
+
+struct ChunkRule {
+  std::uint32_t id;
+  ChunkHandler handle;
+};
+constexpr std::array<ChunkRule, 5> kChunkRules = {{
+    {kFourCCFmt, OnFormatChunk},
+    {kFourCCData, OnDataChunk},
+    {kFourCCFact, OnFactChunk},
+    {kFourCCList, OnListChunk},
+    {kFourCCDisp, OnDispChunk},
+}};
+
+// Chunks without a rule are skipped.
+int HandleChunk(ChunkWalk& w, const MMCKINFO& ck) {
+  for (const ChunkRule& rule : kChunkRules) {
+    if (rule.id == ck.ckid) return rule.handle(w, ck);
+  }
+  return kWaveIOOk;
+}
+
+// Measures the file, fits the RIFF size to it, positions after the form type and makes the
+// empty lists.
+int BeginWalk(ChunkWalk& w, MMCKINFO& riff) {
+  const std::int64_t end = mmioSeek(w.h.file, 0, SEEK_FROM_END);
+  if (end < 0 || !SeekTo(w.h.file, riff.dwDataOffset + 4)) return kWaveIOReadFailed;
+  w.fileSize = static_cast<std::uint64_t>(end);
+  if (riff.dwDataOffset + riff.cksize > w.fileSize) {
+    riff.cksize = static_cast<std::uint32_t>(w.fileSize - riff.dwDataOffset);
+  }
+  w.riffEnd = riff.dwDataOffset + riff.cksize;
+  w.dataEnd = w.fileSize;
+  if (int code = InfoListCreate(w.h.info); code != kRiffOk) return code;
+  return DispListCreate(w.h.disp);
+}
+
+// A chunk that runs past the RIFF chunk ends the walk once the format and the data are known
+// (false); before that it is read, up to the end of the file.
+bool FitChunk(const ChunkWalk& w, MMCKINFO& ck) {
+  if (ck.dwDataOffset + ck.cksize <= w.riffEnd) return true;
+  if (w.haveFormat && w.dataSeen) return false;
+  if (ck.dwDataOffset + ck.cksize > w.fileSize) {
+    ck.cksize = static_cast<std::uint32_t>(w.fileSize - ck.dwDataOffset);
+  }
+  return true;
+}
+
+// The one chunk loop: it ends cleanly where no further chunk header is whole.
+int WalkChunks(ChunkWalk& w, const MMCKINFO& riff) {
+  for (;;) {
+    MMCKINFO ck{};
+    if (mmioDescend(w.h.file, &ck, &riff, 0) != 0) return kWaveIOOk;
+    // The data end at the next chunk's header, also when that chunk lies past the RIFF chunk.
+    if (w.previousWasData) w.dataEnd = ck.dwDataOffset - kChunkHeaderBytes;
+    w.previousWasData = false;
+    if (!FitChunk(w, ck)) return kWaveIOOk;
+    const int step = HandleChunk(w, ck);
+    if (step == kEndWalk) return kWaveIOOk;
+    if (step != kWaveIOOk) return step;
+    // A chunk that cannot be left ends the walk when audio was found, and fails it otherwise.
+    if (mmioAscend(w.h.file, &ck, 0) != 0) return w.HasAudio() ? kWaveIOOk : kWaveIOReadFailed;
+  }
+}
+
+// The usable data: from the data chunk to where the data end, less the pad byte after data of
+// odd size, in whole blocks of the file's block size. A file without "data" holds no audio.
+void SettleData(const ChunkWalk& w, std::uint16_t blockAlign) {
+  std::uint64_t end = w.dataEnd;
+  if (w.dataSeen && (w.dataSize & 1) != 0 && end == w.dataOffset + w.dataSize + 1) --end;
+  const std::uint64_t span = w.dataSeen && end > w.dataOffset ? end - w.dataOffset : 0;
+  w.h.dataBytes = span / blockAlign * blockAlign;
+  w.h.dataOffset = w.dataSeen ? w.dataOffset : 0;
+}
+
+// The block size found goes into the record; for PCM the block size and the byte rate follow
+// from bits and channels instead.
+int SettlePcmFields(TWaveFormatEx* format, std::uint16_t blockAlign) {
+  format->nBlockAlign = blockAlign;
+  if (format->wFormatTag != WAVE_FORMAT_PCM) return kWaveIOOk;
+  format->nBlockAlign = PcmFrameBytes(format);
+  if (format->nBlockAlign == 0) return kWaveIONoFormat;
+  format->nAvgBytesPerSec = format->nBlockAlign * format->nSamplesPerSec;
+  return kWaveIOOk;
+}
+
+// ---- finalizing ----
 
 bool WriteU32At(HMMIO file, std::uint64_t offset, std::uint32_t value) {
   const auto bytes = U32Bytes(value);
@@ -114,7 +308,7 @@ void CompleteInPlace(TWaveIOHandle* h) {
   const std::uint64_t align = std::max<std::uint16_t>(h->Format()->nBlockAlign, 1);
   std::uint64_t bytes = std::min<std::uint64_t>(end - h->dataOffset, h->dataBytes);
   bytes = std::min<std::uint64_t>(bytes - bytes % align, kMaxRiffSize);
-  const std::uint64_t riffSize = h->dataOffset - 8 + bytes;
+  const std::uint64_t riffSize = h->dataOffset - kChunkHeaderBytes + bytes;
   if (riffSize > kMaxRiffSize) return;
   if (WriteU32At(h->file, h->dataOffset - 4, static_cast<std::uint32_t>(bytes)) &&
       WriteU32At(h->file, 4, static_cast<std::uint32_t>(riffSize))) {
@@ -122,6 +316,47 @@ void CompleteInPlace(TWaveIOHandle* h) {
     h->samples = h->lastSample = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(bytes));
     h->fileSize = static_cast<std::uint64_t>(end);
   }
+}
+
+// An existing file was modified: both sizes are rewritten from the end of its data.
+bool PrepareRewrite(TWaveIOHandle* h) {
+  h->data.dwDataOffset = h->dataOffset;
+  h->data.cksize = 0;
+  h->data.dwFlags |= MMIO_DIRTY;
+  h->riff.cksize = 0;
+  h->riff.dwFlags |= MMIO_DIRTY;
+  return SeekTo(h->file, h->dataOffset + h->dataBytes);
+}
+
+// The data chunk's size, the "fact" chunk, the lists and the RIFF size, at the end of the data.
+bool WriteClosingChunks(TWaveIOHandle* h) {
+  MMCKINFO fact{};
+  fact.ckid = kFourCCFact;
+  const auto factValue = U32Bytes(LowU32(h->samples));
+  return mmioAscend(h->file, &h->data, 0) == 0 && mmioCreateChunk(h->file, &fact, 0) == 0 &&
+         mmioWrite(h->file, factValue.data(), 4) == 4 && mmioAscend(h->file, &fact, 0) == 0 &&
+         DispListWrite(h->file, h->disp.get()) == kRiffOk &&
+         InfoListWrite(h->file, h->info.get()) == kRiffOk && mmioAscend(h->file, &h->riff, 0) == 0;
+}
+
+// Completes a file whose data were written. When the buffered data cannot reach the disk, or
+// the chunks after them cannot, the file is completed in place with the data that did.
+int CompleteFile(TWaveIOHandle* h) {
+  MMIOINFO info{};
+  if (mmioGetInfo(h->file, &info, 0) != 0 || mmioFlush(h->file, 0) != 0) {
+    CompleteInPlace(h);
+    return kWaveIOFlushFailed;
+  }
+  const bool ok = ((info.dwFlags & MMIO_CREATE) != 0 || PrepareRewrite(h)) &&
+                  WriteClosingChunks(h) && mmioFlush(h->file, 0) == 0;
+  const std::int64_t end = ok ? mmioSeek(h->file, 0, SEEK_FROM_END) : -1;
+  if (end < 0) {
+    CompleteInPlace(h);
+    return kWaveIOFinalizeFailed;
+  }
+  h->fileSize = static_cast<std::uint64_t>(end);
+  h->lastSample = h->samples;
+  return kWaveIOOk;
 }
 
 }  // namespace
@@ -155,87 +390,19 @@ int WaveIOReadInfo(WaveIOHandlePtr& out, const std::string& path, const MMIOINFO
     h->name = path;
   }
 
-  const std::int64_t end = mmioSeek(file, 0, SEEK_FROM_END);
-  if (end < 0 || !SeekTo(file, riff.dwDataOffset + 4)) return kWaveIOCannotOpen;
-  const auto fileSize = static_cast<std::uint64_t>(end);
-  if (riff.dwDataOffset + riff.cksize > fileSize) {
-    riff.cksize = static_cast<std::uint32_t>(fileSize - riff.dwDataOffset);
-  }
-  const std::uint64_t riffEnd = riff.dwDataOffset + riff.cksize;
-  if (int code = InfoListCreate(h->info); code != kRiffOk) return code;
-  if (int code = DispListCreate(h->disp); code != kRiffOk) return code;
+  ChunkWalk walk{*h};
+  if (int code = BeginWalk(walk, riff); code != kWaveIOOk) return code;
+  if (int code = WalkChunks(walk, riff); code != kWaveIOOk) return code;
 
-  bool haveFormat = false;
-  bool dataSeen = false;
-  bool previousWasData = false;
-  bool haveFact = false;
-  std::uint32_t dataSize = 0;
-  std::uint64_t dataOffset = 0;
-  std::uint64_t dataEnd = fileSize;
-  std::size_t storedFormatBytes = 0;
-  for (;;) {
-    MMCKINFO ck{};
-    if (mmioDescend(file, &ck, &riff, 0) != 0) break;
-    // The data end at the next chunk's header, also when that chunk lies past the RIFF chunk.
-    if (previousWasData) dataEnd = ck.dwDataOffset - 8;
-    previousWasData = false;
-    if (ck.dwDataOffset + ck.cksize > riffEnd) {
-      if (haveFormat && dataSeen) break;
-      if (ck.dwDataOffset + ck.cksize > fileSize) {
-        ck.cksize = static_cast<std::uint32_t>(fileSize - ck.dwDataOffset);
-      }
-    }
-    if (ck.ckid == kFourCCList) {
-      if (ck.fccType == kFourCCInfo) {
-        if (int code = InfoListRead(file, ck, h->info.get()); code != kRiffOk) return code;
-      }
-    } else if (ck.ckid == kFourCCDisp) {
-      if (int code = DispListRead(file, ck, h->disp.get()); code != kRiffOk) return code;
-    } else if (ck.ckid == kFourCCFmt) {
-      if (haveFormat) break;
-      const std::uint32_t readBytes = std::min(ck.cksize, kMaxFormatBytes);
-      storedFormatBytes = std::max<std::size_t>(readBytes, sizeof(TWaveFormatEx));
-      h->recordSize = kReadRecordBase + static_cast<std::int32_t>(storedFormatBytes);
-      h->format.assign(storedFormatBytes, 0);
-      if (!ReadExactly(file, h->format.data(), readBytes)) return kWaveIOCannotOpen;
-      haveFormat = true;
-    } else if (ck.ckid == kFourCCData) {
-      if (dataSeen && dataSize != 0) break;
-      dataSeen = true;
-      dataSize = ck.cksize;
-      dataOffset = ck.dwDataOffset;
-      dataEnd = fileSize;  // an empty data chunk before this one ended where this one begins
-      previousWasData = true;
-    } else if (ck.ckid == kFourCCFact) {
-      // The sample count is taken from the data, whatever "fact" says; a second one ends the walk.
-      if (haveFact) break;
-      haveFact = true;
-    }
-    if (mmioAscend(file, &ck, 0) != 0) {
-      if (dataSeen && dataSize != 0) break;
-      return kWaveIOCannotOpen;
-    }
-  }
-
-  if (!haveFormat) return kWaveIONoFormat;
-  // The pad byte after data of odd size is not audio.
-  if (dataSeen && (dataSize & 1) != 0 && dataEnd == dataOffset + dataSize + 1) --dataEnd;
-  TWaveFormatEx* format = h->Format();
-  const std::uint16_t blockAlign = RepairFormat(format, storedFormatBytes);
+  // Validity is decided here, once the walk has found what there is.
+  if (!walk.haveFormat) return kWaveIONoFormat;
+  const std::uint16_t blockAlign = RepairFormat(h->Format(), h->format.size());
   if (blockAlign == 0) return kWaveIONoFormat;
-  // A file without a "data" chunk holds no audio.
-  const std::uint64_t span = dataSeen && dataEnd > dataOffset ? dataEnd - dataOffset : 0;
-  h->dataBytes = span / blockAlign * blockAlign;
-  h->dataOffset = dataSeen ? dataOffset : 0;
-  format->nBlockAlign = blockAlign;
-  if (format->wFormatTag == WAVE_FORMAT_PCM) {
-    format->nBlockAlign = PcmFrameBytes(format);
-    if (format->nBlockAlign == 0) return kWaveIONoFormat;
-    format->nAvgBytesPerSec = format->nBlockAlign * format->nSamplesPerSec;
-  }
-  h->samples = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(h->dataBytes));
+  SettleData(walk, blockAlign);
+  if (int code = SettlePcmFields(h->Format(), blockAlign); code != kWaveIOOk) return code;
 
-  h->fileSize = fileSize;
+  h->samples = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(h->dataBytes));
+  h->fileSize = walk.fileSize;
   h->firstSample = 0;
   h->lastSample = h->samples;
   h->bytesLeft = 0;
@@ -267,8 +434,7 @@ int WaveIOFromFormat(WaveIOHandlePtr& out, const TWaveFormatEx* format) {
   if (format == nullptr) return kWaveIONoHandle;
   const std::size_t extra = format->wFormatTag == WAVE_FORMAT_PCM ? 0 : format->cbSize;
   auto h = std::make_unique<TWaveIOHandle>();
-  h->recordSize = kFormatRecordBase + static_cast<std::int32_t>(extra);
-  h->format.resize(sizeof(TWaveFormatEx) + extra);
+  h->format.resize(kFormatRecordBytes + extra);
   std::memcpy(h->format.data(), format, h->format.size());
   if (extra == 0) h->Format()->cbSize = 0;
   if (int code = InfoListCreate(h->info); code != kRiffOk) return code;
@@ -287,16 +453,18 @@ int WaveIOCreateFile(TWaveIOHandle* h, const std::string& path) {
   MMCKINFO fmt{};
   fmt.ckid = kFourCCFmt;
   fmt.cksize = static_cast<std::uint32_t>(stream::WaveFormatSize(h->Format()));
+  const std::vector<std::uint8_t> fmtBytes = EncodeFormat(*h, fmt.cksize);
   MMCKINFO data{};
   data.ckid = kFourCCData;
+  const auto fmtSize = static_cast<std::int64_t>(fmtBytes.size());
   const bool ok = mmioCreateChunk(file, &riff, MMIO_CREATERIFF) == 0 &&
                   mmioCreateChunk(file, &fmt, 0) == 0 &&
-                  mmioWrite(file, h->format.data(), fmt.cksize) == fmt.cksize &&
+                  mmioWrite(file, fmtBytes.data(), fmtSize) == fmtSize &&
                   mmioAscend(file, &fmt, 0) == 0 && mmioCreateChunk(file, &data, 0) == 0;
   if (!ok) {
     CloseRiffFile(file);
     RiffFileDelete(path);
-    return kWaveIOCannotOpen;
+    return kWaveIOWriteFailed;
   }
   h->file = file;
   h->riff = riff;
@@ -318,18 +486,20 @@ int WaveIOReopen(TWaveIOHandle* h) {
                  h->memory ? &*h->memory : nullptr);
   }
   if (h->file == nullptr) return kWaveIOCannotOpen;
-  return WaveIOSeek(h, h->position) == kWaveIOOk ? kWaveIOOk : kWaveIOCannotOpen;
+  return WaveIOSeek(h, h->position);
 }
 
 int WaveIOSetBuffer(TWaveIOHandle* h, std::int64_t size) {
   if (h == nullptr) return kWaveIONoHandle;
   if (h->mode == kRiffModeMemory) return kWaveIOOk;
-  if (h->file == nullptr || size < 0) return kWaveIONoFormat;
+  if (h->file == nullptr) return kWaveIONotOpen;
+  if (size < 0) return kWaveIONoFormat;
   return mmioSetBuffer(h->file, nullptr, size, 0);
 }
 
 int WaveIOSeek(TWaveIOHandle* h, std::int64_t sample) {
-  if (h == nullptr || sample < 0) return kWaveIOCannotOpen;
+  if (h == nullptr) return kWaveIONoHandle;
+  if (sample < 0) return kWaveIOSeekFailed;
   // A wave without sample frames stays at 0.
   const std::int64_t span = h->lastSample - h->firstSample;
   sample = span > 0 ? std::clamp<std::int64_t>(sample, 0, span - 1) : 0;
@@ -344,17 +514,19 @@ int WaveIOSeek(TWaveIOHandle* h, std::int64_t sample) {
     h->position = 0;
     return kWaveIOOk;
   }
-  if (h->dataOffset < 8 || !SeekTo(h->file, h->dataOffset - 8)) return kWaveIOCannotOpen;
+  if (h->dataOffset < kChunkHeaderBytes || !SeekTo(h->file, h->dataOffset - kChunkHeaderBytes)) {
+    return kWaveIOSeekFailed;
+  }
   const std::uint32_t dirty = h->data.dwFlags & MMIO_DIRTY;  // keep "data were written"
   if (mmioDescend(h->file, &h->data, nullptr, 0) != 0 || h->data.ckid != kFourCCData) {
-    return kWaveIOCannotOpen;
+    return kWaveIOSeekFailed;
   }
   h->data.dwFlags |= dirty;
   const std::int64_t align = h->Format()->nBlockAlign;
   std::int64_t bytes = std::min(WaveIOSamplesToBytes(*h, h->firstSample + sample),
                                 static_cast<std::int64_t>(h->dataBytes));
   if (align > 0) bytes -= bytes % align;
-  if (mmioSeek(h->file, bytes, SEEK_FROM_CURRENT) < 0) return kWaveIOCannotOpen;
+  if (mmioSeek(h->file, bytes, SEEK_FROM_CURRENT) < 0) return kWaveIOSeekFailed;
   // Samples rounded back to bytes may come out above the data; reads stop at the data's end.
   const std::int64_t end =
       std::min(WaveIOSamplesToBytes(*h, h->lastSample), static_cast<std::int64_t>(h->dataBytes));
@@ -402,42 +574,10 @@ std::int64_t WaveIOWrite(TWaveIOHandle* h, const void* buffer, std::int64_t coun
 
 int WaveIOFinalize(TWaveIOHandle* h) {
   if (h == nullptr || h->file == nullptr) return kWaveIOOk;
-  int result = kWaveIOOk;
-  if (h->data.dwFlags & MMIO_DIRTY) {
-    MMIOINFO info{};
-    if (mmioGetInfo(h->file, &info, 0) != 0 || mmioFlush(h->file, 0) != 0) {
-      result = kWaveIOCannotOpen;
-      CompleteInPlace(h);
-    } else {
-      bool ok = true;
-      if ((info.dwFlags & MMIO_CREATE) == 0) {
-        // An existing file was modified: rewrite both sizes from the end of its data.
-        h->data.dwDataOffset = h->dataOffset;
-        h->data.cksize = 0;
-        h->data.dwFlags |= MMIO_DIRTY;
-        ok = SeekTo(h->file, h->dataOffset + h->dataBytes);
-        h->riff.cksize = 0;
-        h->riff.dwFlags |= MMIO_DIRTY;
-      }
-      MMCKINFO fact{};
-      fact.ckid = kFourCCFact;
-      const auto factValue = U32Bytes(LowU32(h->samples));
-      ok = ok && mmioAscend(h->file, &h->data, 0) == 0 && mmioCreateChunk(h->file, &fact, 0) == 0 &&
-           mmioWrite(h->file, factValue.data(), 4) == 4 && mmioAscend(h->file, &fact, 0) == 0 &&
-           DispListWrite(h->file, h->disp.get()) == kRiffOk &&
-           InfoListWrite(h->file, h->info.get()) == kRiffOk &&
-           mmioAscend(h->file, &h->riff, 0) == 0;
-      const std::int64_t end = ok ? mmioSeek(h->file, 0, SEEK_FROM_END) : -1;
-      if (end < 0) {
-        result = kWaveIOCannotOpen;
-      } else {
-        h->fileSize = static_cast<std::uint64_t>(end);
-        h->lastSample = h->samples;
-      }
-    }
-  }
-  // Buffered bytes that cannot reach the disk fail the finalization too.
-  if (CloseRiffFile(h->file) != kRiffOk) result = kWaveIOCannotOpen;
+  int result = (h->data.dwFlags & MMIO_DIRTY) != 0 ? CompleteFile(h) : kWaveIOOk;
+  // Buffered bytes that cannot reach the disk on closing fail the finalization too; the first
+  // failure is the one reported.
+  if (CloseRiffFile(h->file) != kRiffOk && result == kWaveIOOk) result = kWaveIOCloseFailed;
   h->bytesLeft = 0;
   h->position = 0;
   return result;

@@ -15,11 +15,19 @@
 
 namespace wave {
 
-// Result codes.
+// Result codes: one per kind of failure. Reading a description may also return the RIFF layer's
+// codes 2..4 (a list that could not be read).
 constexpr int kWaveIOOk = 0;
-constexpr int kWaveIONoFormat = 101;
-constexpr int kWaveIONoHandle = 104;
-constexpr int kWaveIOCannotOpen = 106;
+constexpr int kWaveIONoFormat = 101;        // no "fmt " chunk, or one that gives no block size
+constexpr int kWaveIONoHandle = 104;        // no handle, or no format to make one from
+constexpr int kWaveIOCannotOpen = 106;      // the file, memory image or new file cannot be opened
+constexpr int kWaveIOReadFailed = 107;      // the file opened, but its chunks cannot be read
+constexpr int kWaveIOSeekFailed = 108;      // a negative sample, or the data cannot be reached
+constexpr int kWaveIOWriteFailed = 109;     // the header of a new file cannot be written
+constexpr int kWaveIOFlushFailed = 110;     // written data cannot reach the disk
+constexpr int kWaveIOFinalizeFailed = 111;  // the sizes, "fact" or lists cannot be written
+constexpr int kWaveIOCloseFailed = 112;     // the last buffered bytes are lost on closing
+constexpr int kWaveIONotOpen = 113;         // the call needs an open file
 
 // The largest RIFF size field: a file may hold 4 GiB - 1 bytes after its first 8.
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
@@ -27,7 +35,6 @@ constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 // Counts and positions are 64-bit inside, so data between 2 GiB and 4 GiB are handled; the file
 // layout keeps its 32-bit fields.
 struct TWaveIOHandle {
-  std::int32_t recordSize = 0;
   std::uint32_t mode = kRiffModeNew;
   HMMIO file = nullptr;  // null whenever the file is closed
   MMCKINFO riff{};
@@ -38,19 +45,23 @@ struct TWaveIOHandle {
   std::int64_t samples = 0;      // sample frames in the data
   std::int64_t firstSample = 0;
   std::int64_t lastSample = 0;
-  std::int64_t bytesLeft = 0;  // from the read position to the last sample
-  std::int64_t position = 0;   // current sample frame
-  std::string name;            // the path (modes 0 and 1)
+  std::int64_t bytesLeft = 0;      // from the read position to the last sample
+  std::int64_t position = 0;       // current sample frame
+  std::string name;                // the path (modes 0 and 1)
   std::optional<MMIOINFO> memory;  // the memory description (mode 4)
   std::unique_ptr<TDispList> disp;
   std::unique_ptr<TInfoList> info;
-  std::vector<char> format;  // at least 18 bytes: the format record and its extra bytes
+  // At least 18 bytes: the format record in host order (read from the file's little-endian
+  // fields) and its extra bytes as stored.
+  std::vector<char> format;
 
   ~TWaveIOHandle();
   const stream::TWaveFormatEx* Format() const {
     return reinterpret_cast<const stream::TWaveFormatEx*>(format.data());
   }
-  stream::TWaveFormatEx* Format() { return reinterpret_cast<stream::TWaveFormatEx*>(format.data()); }
+  stream::TWaveFormatEx* Format() {
+    return reinterpret_cast<stream::TWaveFormatEx*>(format.data());
+  }
 };
 
 using WaveIOHandlePtr = std::unique_ptr<TWaveIOHandle>;
@@ -59,15 +70,24 @@ std::int64_t WaveIOBytesToSamples(const TWaveIOHandle& handle, std::int64_t byte
 std::int64_t WaveIOSamplesToBytes(const TWaveIOHandle& handle, std::int64_t samples);
 
 // Reads the description of the RIFF `form` file at `path` (modes 0 and 1) or of the memory
-// image that `memory` describes (mode 4), and leaves the file closed.
+// image that `memory` describes (mode 4), and leaves the file closed. kWaveIOCannotOpen when it
+// is no RIFF file of that form, kWaveIOReadFailed when its chunks cannot be read,
+// kWaveIONoFormat without a usable format.
 int WaveIOReadInfo(WaveIOHandlePtr& handle, const std::string& path, const MMIOINFO* memory,
                    std::uint32_t form, std::uint32_t mode);
 bool IsWaveFile(const std::string& path, std::uint32_t mode);
 int WaveIOFromMemory(WaveIOHandlePtr& handle, const void* address, std::int64_t length);
 int WaveIOFromFormat(WaveIOHandlePtr& handle, const stream::TWaveFormatEx* format);
+// kWaveIOCannotOpen when the path cannot be created; kWaveIOWriteFailed when the header cannot be
+// written (the half-made file is removed).
 int WaveIOCreateFile(TWaveIOHandle* handle, const std::string& path);
+// Opens a closed handle's file again and goes to its position: kWaveIOCannotOpen or the seek's
+// result.
 int WaveIOReopen(TWaveIOHandle* handle);
+// kWaveIONotOpen for a closed file; otherwise the file layer's result (0 on success).
 int WaveIOSetBuffer(TWaveIOHandle* handle, std::int64_t size);
+// Goes to sample frame `sample` of the data (kept inside them); on a closed handle only the
+// position moves. kWaveIOSeekFailed for a negative sample or data that cannot be reached.
 int WaveIOSeek(TWaveIOHandle* handle, std::int64_t sample);
 // Bytes read, or -1 (no handle, file closed, nothing left, I/O error).
 std::int64_t WaveIORead(TWaveIOHandle* handle, void* buffer, std::int64_t count);
@@ -75,6 +95,10 @@ std::int64_t WaveIORead(TWaveIOHandle* handle, void* buffer, std::int64_t count)
 // I/O error, or when the data would make the RIFF size exceed kMaxRiffSize (nothing of such a
 // block is written, so the file stays valid).
 std::int64_t WaveIOWrite(TWaveIOHandle* handle, const void* buffer, std::int64_t count);
+// Completes a written file (data size, "fact", lists, RIFF size) and closes it; a file only read
+// is just closed. kWaveIOFlushFailed when written data cannot reach the disk (the file is then
+// completed in place with what did), kWaveIOFinalizeFailed when the closing chunks cannot be
+// written, kWaveIOCloseFailed when closing loses the last buffered bytes.
 int WaveIOFinalize(TWaveIOHandle* handle);
 int WaveIOFree(WaveIOHandlePtr& handle);
 

@@ -170,7 +170,8 @@ TEST_F(WaveIOTest, SeekAndRead) {
   EXPECT_EQ(Slice(got, 0, 4), Slice(data, 40, 4));
   EXPECT_EQ(r->position, 11);
 
-  EXPECT_EQ(WaveIOSeek(r.get(), -1), kWaveIOCannotOpen);
+  EXPECT_EQ(WaveIOSeek(r.get(), -1), kWaveIOSeekFailed);
+  EXPECT_EQ(WaveIOSeek(nullptr, 0), kWaveIONoHandle);
   EXPECT_EQ(WaveIOSeek(r.get(), 100000), kWaveIOOk);  // lands on the last sample
   EXPECT_EQ(r->position, 249);
   EXPECT_EQ(r->bytesLeft, 4);
@@ -242,6 +243,9 @@ TEST_F(WaveIOTest, ArgumentChecksAndNames) {
   EXPECT_EQ(WaveIOCreateFile(h.get(), dir_.string()), kWaveIOCannotOpen);
   EXPECT_TRUE(fs::is_directory(dir_));
   ASSERT_EQ(WaveIOCreateFile(h.get(), Path("a.wav")), kWaveIOOk);
+  EXPECT_EQ(WaveIOSetBuffer(h.get(), 16384), kWaveIOOk);
+  ASSERT_EQ(WaveIOFinalize(h.get()), kWaveIOOk);
+  EXPECT_EQ(WaveIOSetBuffer(h.get(), 16384), kWaveIONotOpen);
   EXPECT_EQ(WaveIOFree(h), kWaveIOOk);
   EXPECT_EQ(WaveIOFromMemory(h, nullptr, 100), kWaveIOCannotOpen);
   EXPECT_EQ(WaveIOFromMemory(h, &format, 0), kWaveIOCannotOpen);
@@ -295,45 +299,61 @@ TEST_F(WaveIOTest, WriteRefusesBlocksPastTheRiffSizeLimit) {
   EXPECT_TRUE(fs::remove(path));
 }
 
-// A disk that really fills up while a file is written: the buffered rest cannot reach it, the
-// finalization reports the failure, and the file is still a valid WAVE file holding the whole
-// blocks that were written.
+// A disk that really fills up while a file is written: the finalization reports where it
+// failed, and the file is still a valid WAVE file holding the whole blocks that were written.
+// The small disk holds 128 KiB.
 class FullDiskTest : public TempDirTest {};
 
+// The small disk, unmounted whatever the test's outcome.
+struct SmallDisk {
+  explicit SmallDisk(const fs::path& at) : path(at) {
+    fs::create_directories(at);
+    mounted = ::geteuid() == 0 && ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=128k") == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) ::umount2(path.c_str(), MNT_DETACH);
+  }
+  fs::path path;
+  bool mounted = false;
+};
+
 TEST_F(FullDiskTest, AFileCutShortByAFullDiskStaysValid) {
-  const fs::path mountPoint = dir_ / "small";
-  fs::create_directories(mountPoint);
-  if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=128k") != 0) {
-    GTEST_SKIP() << "cannot mount a small tmpfs here";
-  }
-  const std::string path = (mountPoint / "full.wav").string();
-  const TWaveFormatEx format{stream::WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-  {
-    WaveIOHandlePtr h;
-    ASSERT_EQ(WaveIOFromFormat(h, &format), kWaveIOOk);
-    ASSERT_EQ(WaveIOCreateFile(h.get(), path), kWaveIOOk);
-    const std::vector<char> block(3000, 0x11);  // smaller than the buffer: it fills it first
-    bool full = false;
-    for (int i = 0; i < 200 && !full; ++i) {
-      full = WaveIOWrite(h.get(), block.data(), static_cast<std::int64_t>(block.size())) !=
-             static_cast<std::int64_t>(block.size());
+  const SmallDisk disk(dir_ / "small");
+  if (!disk.mounted) GTEST_SKIP() << "cannot mount a small tmpfs here";
+  const struct {
+    const char* name;
+    std::size_t dataBytes;  // written in blocks of 3000 bytes, smaller than the buffer
+    int code;
+  } rows[] = {
+      {"the data do not fit", 200 * 3000, kWaveIOFlushFailed},
+      {"the data fill the disk to its last byte", 128 * 1024 - 46, kWaveIOFinalizeFailed},
+  };
+  const TWaveFormatEx format{stream::WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = (disk.path / "full.wav").string();
+    {
+      WaveIOHandlePtr h;
+      ASSERT_EQ(WaveIOFromFormat(h, &format), kWaveIOOk);
+      ASSERT_EQ(WaveIOCreateFile(h.get(), path), kWaveIOOk);
+      const std::vector<char> block(3000, 0x11);
+      for (std::size_t at = 0; at < row.dataBytes; at += block.size()) {
+        const auto n = static_cast<std::int64_t>(std::min(block.size(), row.dataBytes - at));
+        if (WaveIOWrite(h.get(), block.data(), n) != n) break;
+      }
+      EXPECT_EQ(WaveIOFinalize(h.get()), row.code);
     }
-    EXPECT_EQ(WaveIOFinalize(h.get()), kWaveIOCannotOpen);
+    WaveIOHandlePtr back;
+    ASSERT_EQ(WaveIOReadInfo(back, path, nullptr, kFourCCWave, kRiffModePath), kWaveIOOk);
+    EXPECT_GT(back->dataBytes, 0u);
+    EXPECT_EQ(back->dataBytes % 2, 0u);
+    const Bytes file = Load(path);
+    ASSERT_GE(file.size(), 46u);
+    EXPECT_EQ(GetU32(file, 42), back->dataBytes);
+    EXPECT_EQ(GetU32(file, 4), 38u + back->dataBytes);
+    EXPECT_LE(46u + back->dataBytes, file.size());
+    fs::remove(path);
   }
-  WaveIOHandlePtr back;
-  ASSERT_EQ(WaveIOReadInfo(back, path, nullptr, kFourCCWave, kRiffModePath), kWaveIOOk);
-  EXPECT_GT(back->dataBytes, 0u);
-  EXPECT_EQ(back->dataBytes % 4, 0u);
-  const Bytes file = Load(path);
-  ASSERT_GE(file.size(), 46u);
-  std::uint32_t riffSize = 0;
-  std::uint32_t dataSize = 0;
-  std::memcpy(&riffSize, file.data() + 4, 4);
-  std::memcpy(&dataSize, file.data() + 42, 4);
-  EXPECT_EQ(dataSize, back->dataBytes);
-  EXPECT_EQ(riffSize, 38u + dataSize);
-  EXPECT_LE(46u + dataSize, file.size());
-  ::umount2(mountPoint.c_str(), MNT_DETACH);
 }
 
 }  // namespace
