@@ -7,6 +7,7 @@
 #include "stream/TimeConversions.h"
 #include "wave/GainEnvelope.h"
 #include "wave/RiffIO.h"
+#include "wave/Silence.h"
 #include "wave/WaveIO.h"
 
 namespace sources {
@@ -299,7 +300,9 @@ void TMMCustomAudioFile::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
     bool handled = false;
     if (OnError) OnError(this, handled);
     if (!handled) throw;
-    hdr->dwBytesRecorded = 4;
+    // The failed load may have left anything in the block: what goes on is silence.
+    hdr->dwBytesRecorded =
+        wave::FillSilence(GetPWaveFormat(), hdr->Data(), wave::kSilenceTailBytes);
   }
 }
 
@@ -342,8 +345,8 @@ void TMMCustomAudioFile::LoadBlock(PWaveHdr hdr, bool& MoreBuffers) {
   }
   if (hdr->dwBytesRecorded == 0 && endOfData_ && !tailSent_) {
     // A stream that runs dry ends with one short block of silence, not with an empty one.
-    std::memset(hdr->Data(), silenceByte_, 4);
-    hdr->dwBytesRecorded = 4;
+    hdr->dwBytesRecorded =
+        wave::FillSilence(GetPWaveFormat(), hdr->Data(), wave::kSilenceTailBytes);
     tailSent_ = true;
   }
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "stream/TimeConversions.h"
+#include "wave/Silence.h"
 
 namespace wave {
 
@@ -35,7 +36,9 @@ std::string ExpandFileName(const std::string& name) {
 
 TMMWave::TMMWave() = default;
 
-TMMWave::~TMMWave() { CloseAll(); }
+TMMWave::~TMMWave() {
+  CloseAll();
+}
 
 // ---- format and conversions ----
 
@@ -133,7 +136,9 @@ std::int64_t TMMWave::FileSize() const {
   return handle_ ? static_cast<std::int64_t>(handle_->fileSize) : 0;
 }
 
-std::int64_t TMMWave::DataSize() const { return handle_ ? SamplesToTime(handle_->samples) : 0; }
+std::int64_t TMMWave::DataSize() const {
+  return handle_ ? SamplesToTime(handle_->samples) : 0;
+}
 
 std::int64_t TMMWave::PlayLength() const {
   if (!handle_) return 0;
@@ -170,15 +175,7 @@ void TMMWave::SetFileName(const std::string& name) {
   const bool exists = RiffFileExists(path);
   WaveIOHandlePtr handle;
   if (exists && WaveIOReadInfo(handle, path, nullptr, kFourCCWave, kRiffModePath) == kWaveIOOk) {
-    CloseAll();
-    handle_ = std::move(handle);
-    startSample_ = handle_->firstSample;
-    endSample_ = handle_->lastSample;
-    position_ = handle_->position;
-    bytesRemaining_ = handle_->bytesLeft;
-    fileName_ = path;
-    BuildPlayList();
-    NotifyChange();
+    AdoptHandle(std::move(handle), path);
     return;
   }
   if (!exists && !fileMustExist_) {
@@ -205,15 +202,16 @@ void TMMWave::Discard() {
   NotifyChange();
 }
 
-void TMMWave::AttachHandle(WaveIOHandlePtr handle) {
-  if (IsMemoryWave()) throw EMMWaveError(kCantWriteMemoryWave);
-  if (handle == handle_) return;
+void TMMWave::AdoptHandle(WaveIOHandlePtr handle, const std::string& fileName,
+                          std::unique_ptr<std::vector<char>> image) {
   CloseAll();
+  if (image) memoryImage_ = std::move(image);  // the handle points into this block
   handle_ = std::move(handle);
+  fileName_ = fileName;
   startSample_ = handle_->firstSample;
   endSample_ = handle_->lastSample;
-  bytesRemaining_ = handle_->bytesLeft;
   position_ = handle_->position;
+  bytesRemaining_ = handle_->bytesLeft;
   BuildPlayList();
   NotifyChange();
 }
@@ -222,7 +220,8 @@ void TMMWave::AttachFormat(const TWaveFormatEx* format) {
   if (format == nullptr) return;
   WaveIOHandlePtr handle;
   if (WaveIOFromFormat(handle, format) != kWaveIOOk) return;
-  AttachHandle(std::move(handle));
+  if (IsMemoryWave()) throw EMMWaveError(kCantWriteMemoryWave);
+  AdoptHandle(std::move(handle), std::string());
 }
 
 void TMMWave::CreateWaveFile(const std::string& name, const TWaveFormatEx* format) {
@@ -243,8 +242,7 @@ void TMMWave::CreateWaveFile(const std::string& name, const TWaveFormatEx* forma
     }
     throw EMMWaveError(kUnableToCreateWave);
   }
-  AttachHandle(std::move(handle));
-  fileName_ = path;
+  AdoptHandle(std::move(handle), path);
   if (WaveIOSetBuffer(handle_.get(), ioBufferSize_) != kWaveIOOk) {
     throw EMMWaveError(kUnableToSetupBuffer);
   }
@@ -287,11 +285,10 @@ void TMMWave::BuildPlayList() {
       if (first >= r.first && first < r.first + r.length) return;
     }
     const TMMPlayRange range{first, SamplesToBytes(first), length, SamplesToBytes(length)};
-    playList_.insert(std::upper_bound(playList_.begin(), playList_.end(), first,
-                                      [](std::int64_t f, const TMMPlayRange& r) {
-                                        return f < r.first;
-                                      }),
-                     range);
+    playList_.insert(
+        std::upper_bound(playList_.begin(), playList_.end(), first,
+                         [](std::int64_t f, const TMMPlayRange& r) { return f < r.first; }),
+        range);
   };
   if (cutList_ == nullptr || cutList_->empty()) {
     add(a, b - a);
@@ -374,10 +371,10 @@ std::int64_t TMMWave::ReadBytes(void* buffer, std::int64_t count) {
     position_ = MapSampleOut(BytesToSamples(playBytes_ - bytesRemaining_));
     return got;
   }
-  // The file ended before the play list did: hand out one silent word so that a caller that
-  // counts down by the result still ends, and mark the play as finished.
-  const std::int64_t filler = std::min<std::int64_t>(4, count);
-  std::fill(out, out + filler, 0);
+  // The file ended before the play list did: hand out a short block of silence so that a caller
+  // that counts down by the result still ends, and mark the play as finished.
+  const auto filler = static_cast<std::uint32_t>(std::min<std::int64_t>(kSilenceTailBytes, count));
+  FillSilence(GetPWaveFormat(), out, filler);
   bytesRemaining_ = 0;
   bytesLeftInRange_ = 0;
   position_ = PlayLength();
@@ -426,8 +423,8 @@ void TMMWave::Assign(const TMMWave* source) {
     if (IsMemoryWave()) {
       if (source->IsMemoryWave()) {
         if (!source->memoryImage_->empty()) {
-          std::istringstream image(std::string(source->memoryImage_->begin(),
-                                               source->memoryImage_->end()));
+          std::istringstream image(
+              std::string(source->memoryImage_->begin(), source->memoryImage_->end()));
           ReadImage(image);
         }
       } else if (!source->fileName_.empty()) {
@@ -466,15 +463,7 @@ void TMMWave::ReadImage(std::istream& stream) {
       kWaveIOOk) {
     throw EMMWaveError(kErrorReadingWave);
   }
-  CloseAll();
-  memoryImage_ = std::move(image);  // the handle points into this block, which moves with it
-  handle_ = std::move(handle);
-  startSample_ = handle_->firstSample;
-  endSample_ = handle_->lastSample;
-  bytesRemaining_ = handle_->bytesLeft;
-  position_ = 0;
-  BuildPlayList();
-  NotifyChange();
+  AdoptHandle(std::move(handle), std::string(), std::move(image));
 }
 
 void TMMWave::WriteImage(std::ostream& stream) {

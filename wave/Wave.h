@@ -25,14 +25,14 @@ class EMMWaveError : public stream::EMMError {
 };
 
 // Message texts and their string-table ids.
-inline constexpr const char* kErrorReadingWave = "Error reading wave file";         // 28130
-inline constexpr const char* kCantWriteMemoryWave = "Can't write to MemoryWave";    // 28131
-inline constexpr const char* kInvalidWaveFile = "Invalid wave file...";             // 28133
+inline constexpr const char* kErrorReadingWave = "Error reading wave file";            // 28130
+inline constexpr const char* kCantWriteMemoryWave = "Can't write to MemoryWave";       // 28131
+inline constexpr const char* kInvalidWaveFile = "Invalid wave file...";                // 28133
 inline constexpr const char* kUnableToSetupBuffer = "Unable to setup file IO buffer";  // 28137
-inline constexpr const char* kUnableToOpenWave = "Unable to open wave file";        // 28138
-inline constexpr const char* kUnableToCreateWave = "Unable to create wave file";    // 28139
-inline constexpr const char* kErrorSeeking = "Error seeking file position";         // 28147
-inline constexpr const char* kUnknownFormat = "Unknown";                            // 28006
+inline constexpr const char* kUnableToOpenWave = "Unable to open wave file";           // 28138
+inline constexpr const char* kUnableToCreateWave = "Unable to create wave file";       // 28139
+inline constexpr const char* kErrorSeeking = "Error seeking file position";            // 28147
+inline constexpr const char* kUnknownFormat = "Unknown";                               // 28006
 
 constexpr std::int32_t kDefaultIOBufferSize = 32768;
 constexpr std::int32_t kMinIOBufferSize = 8192;
@@ -144,7 +144,11 @@ class TMMWave : public stream::TMMObject {
  private:
   void CloseAll();
   void BuildPlayList();
-  void AttachHandle(WaveIOHandlePtr handle);
+  // Makes `handle` the wave's own: closes what was there, takes the name (and, for a memory
+  // wave, the image block the handle reads from), its sample range and position, and tells the
+  // observers.
+  void AdoptHandle(WaveIOHandlePtr handle, const std::string& fileName,
+                   std::unique_ptr<std::vector<char>> image = nullptr);
 
   std::unique_ptr<std::vector<char>> memoryImage_;
   WaveIOHandlePtr handle_;

@@ -1,9 +1,11 @@
 #include "wave/WaveFile.h"
 
+#include <array>
 #include <cstring>
 
 #include "platform/DiskSpace.h"
 #include "stream/DSPThread.h"
+#include "wave/Silence.h"
 
 namespace wave {
 
@@ -63,10 +65,7 @@ void TMMCustomWaveFile::WaveChanged() {
 
 void TMMCustomWaveFile::SetPWaveFormat(const TWaveFormatEx* format) {
   stream::TMMDSPComponent::SetPWaveFormat(format);
-  const TWaveFormatEx* f = GetPWaveFormat();
-  silenceValue_ = f != nullptr && f->wFormatTag == stream::WAVE_FORMAT_PCM && f->wBitsPerSample == 8
-                      ? 128
-                      : 0;
+  silenceValue_ = SilenceByte(GetPWaveFormat());
 }
 
 void TMMCustomWaveFile::DoOpen() {
@@ -124,8 +123,9 @@ void TMMCustomWaveFile::Close() {
     if (GetInput() != nullptr && !wave_->FileName().empty() && GetPWaveFormat() != nullptr &&
         wave_->DataSize() == 0) {
       // A file never ends with an empty "data" chunk.
-      const char silence[4] = {0, 0, 0, 0};
-      wave_->WriteBytes(silence, sizeof silence);
+      std::array<char, kSilenceTailBytes> silence{};
+      FillSilence(GetPWaveFormat(), silence.data(), kSilenceTailBytes);
+      wave_->WriteBytes(silence.data(), kSilenceTailBytes);
     }
     wave_->CloseFile();
     if (GetInput() != nullptr && wave_->CloseFailed()) Fail(kFinalizeFailedMessage);
@@ -141,8 +141,10 @@ void TMMCustomWaveFile::WriteBlock(PWaveHdr hdr) {
     return;
   }
   const std::uint64_t bytes = hdr->dwBytesRecorded;
-  const std::optional<std::uint64_t> free = freeSpace_ ? freeSpace_(wave_->FileName()) : std::nullopt;
-  if (!free || *free < static_cast<std::uint64_t>(wave_->IOBufferSize()) + bytes + kFreeSpaceReserve) {
+  const std::optional<std::uint64_t> free =
+      freeSpace_ ? freeSpace_(wave_->FileName()) : std::nullopt;
+  if (!free ||
+      *free < static_cast<std::uint64_t>(wave_->IOBufferSize()) + bytes + kFreeSpaceReserve) {
     Fail(kDiskFullMessage);
     Close();
     return;
@@ -176,7 +178,8 @@ void TMMCustomWaveFile::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
     MoreBuffers = true;
     return;
   }
-  const std::int64_t got = std::max<std::int64_t>(wave_->ReadBytes(hdr->Data(), hdr->dwBufferLength), 0);
+  const std::int64_t got =
+      std::max<std::int64_t>(wave_->ReadBytes(hdr->Data(), hdr->dwBufferLength), 0);
   hdr->dwBytesRecorded = static_cast<std::uint32_t>(got);
   if (got == 0) return;
   if (wave_->BytesLeft() > 0) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 #include <vector>
 
 #include "stream/SyncDriver.h"
@@ -28,8 +29,8 @@ class CollectingSink : public stream::TMMDSPComponent {
   std::vector<std::uint32_t> blocks;
 };
 
-std::vector<std::int16_t> Pull(TMMAudioFile& file, std::int32_t blockSize,
-                               std::vector<std::uint32_t>* blocks = nullptr) {
+std::vector<char> PullBytes(TMMAudioFile& file, std::int32_t blockSize,
+                            std::vector<std::uint32_t>* blocks = nullptr) {
   stream::TMMSyncDriver driver(nullptr);
   CollectingSink sink;
   driver.SetBufferSize(blockSize);
@@ -38,8 +39,14 @@ std::vector<std::int16_t> Pull(TMMAudioFile& file, std::int32_t blockSize,
   driver.Run();
   driver.SetInput(nullptr);
   if (blocks) *blocks = sink.blocks;
-  std::vector<std::int16_t> samples(sink.data.size() / 2);
-  std::memcpy(samples.data(), sink.data.data(), samples.size() * 2);
+  return sink.data;
+}
+
+std::vector<std::int16_t> Pull(TMMAudioFile& file, std::int32_t blockSize,
+                               std::vector<std::uint32_t>* blocks = nullptr) {
+  const std::vector<char> data = PullBytes(file, blockSize, blocks);
+  std::vector<std::int16_t> samples(data.size() / 2);
+  std::memcpy(samples.data(), data.data(), samples.size() * 2);
   return samples;
 }
 
@@ -167,6 +174,46 @@ TEST(AudioFileTest, PositionCoversTheBlocksDeliveredSoFar) {
   ASSERT_EQ(positions.size(), 10u);
   for (std::size_t k = 0; k < positions.size(); ++k) {
     EXPECT_EQ(positions[k], static_cast<std::int64_t>((k + 1) * 100)) << k;
+  }
+}
+
+// A load that fails and that OnError handles goes on as a short block of silence: the bytes an
+// earlier block left in the buffer never go downstream.
+TEST(AudioFileTest, AHandledErrorDeliversSilenceNotTheBufferContents) {
+  const struct {
+    const char* name;
+    std::uint16_t bits;
+    std::int16_t word;  // two samples of 8-bit data, one of 16-bit data
+    char silence;
+  } rows[] = {
+      {"8-bit", 8, static_cast<std::int16_t>(0xC8C8), static_cast<char>(128)},
+      {"16-bit", 16, 10000, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir;
+    const std::string path = dir.File("in.wav");
+    WriteWav(path, Pcm(1, 8000, row.bits), Constant(4000, row.word));
+    TMMAudioFile file(nullptr);
+    file.SetFileName(path);
+    file.SetApplyEnvelope(false);  // the first block carries the file's bytes unchanged
+    ASSERT_NE(file.GetPWaveFormat(), nullptr);
+    ASSERT_EQ(file.GetPWaveFormat()->wBitsPerSample, row.bits);
+    int loads = 0;
+    int errors = 0;
+    file.ADPCMStage()->OnBufferLoad = [&](stream::TObject*, stream::PWaveHdr, bool&) {
+      if (++loads == 2) throw std::runtime_error("the file cannot be read");
+    };
+    file.OnError = [&](stream::TObject*, bool& handled) {
+      ++errors;
+      handled = true;
+    };
+    std::vector<std::uint32_t> blocks;
+    const std::vector<char> out = PullBytes(file, 1024, &blocks);
+    EXPECT_EQ(errors, 1);
+    ASSERT_EQ(blocks, (std::vector<std::uint32_t>{1024, 4}));
+    EXPECT_NE(out[0], row.silence);  // the first block was real data
+    EXPECT_EQ(std::vector<char>(out.end() - 4, out.end()), std::vector<char>(4, row.silence));
   }
 }
 

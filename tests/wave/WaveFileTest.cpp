@@ -50,13 +50,13 @@ std::uint32_t U32(const Bytes& b, std::size_t at) {
   return v;
 }
 
-// A finished 16-bit stereo file: its "data" bytes by the chunk's size and its "fact" value;
+// A finished file of `format`: its "data" bytes by the chunk's size and its "fact" value;
 // empty when the RIFF size, the form or the format is wrong.
 struct WavFile {
   Bytes data;
   std::uint32_t fact = 0;
 };
-std::optional<WavFile> Load(const std::string& path) {
+std::optional<WavFile> Load(const std::string& path, const TWaveFormatEx& format = kStereo16) {
   std::ifstream in(path, std::ios::binary);
   const Bytes file((std::istreambuf_iterator<char>(in)), {});
   if (file.size() < 12 || U32(file, 4) != file.size() - 8 || file[8] != 'W') return std::nullopt;
@@ -64,7 +64,7 @@ std::optional<WavFile> Load(const std::string& path) {
   for (std::size_t i = 12; i + 8 <= file.size(); i += 8 + ((U32(file, i + 4) + 1) & ~1u)) {
     at[std::string(&file[i], 4)] = i + 8;
   }
-  if (!at.count("fmt ") || !at.count("data") || std::memcmp(&file[at["fmt "]], &kStereo16, 16) ||
+  if (!at.count("fmt ") || !at.count("data") || std::memcmp(&file[at["fmt "]], &format, 16) ||
       at["data"] + U32(file, at["data"] - 4) > file.size()) {
     return std::nullopt;
   }
@@ -179,18 +179,28 @@ TEST_F(WaveFileTest, SinkUnderATriggerWritesEveryBlock) {
   EXPECT_FALSE(file.Failed());
 }
 
-TEST_F(WaveFileTest, SinkWithoutDataOrDisabledWritesFourZeroBytes) {
-  for (const bool enabled : {true, false}) {
-    file.SetEnabled(enabled);
-    NameSink(enabled ? "empty.wav" : "disabled.wav");
-    RunDirect(enabled ? std::vector<Bytes>{} : std::vector<Bytes>{Counting(kBlock)});
-    const auto wav = Load(Path(enabled ? "empty.wav" : "disabled.wav"));
-    ASSERT_TRUE(wav);
-    EXPECT_EQ(wav->data, Bytes(4, 0));
-    EXPECT_EQ(wav->fact, 1u);  // 4 bytes / nBlockAlign
+// The data chunk of a file that got no data holds four bytes of the format's silence.
+TEST_F(WaveFileTest, SinkWithoutDataOrDisabledWritesFourBytesOfSilence) {
+  const struct {
+    TWaveFormatEx format;
+    char silence;
+  } rows[] = {{kStereo16, 0}, {kMono8, char(128)}};
+  for (const auto& row : rows) {
+    formatOnly.SetPWaveFormat(&row.format);
+    for (const bool enabled : {true, false}) {
+      const std::string name = std::to_string(row.format.wBitsPerSample) + (enabled ? "e" : "d");
+      SCOPED_TRACE(name);
+      file.SetEnabled(enabled);
+      NameSink(name + ".wav");
+      RunDirect(enabled ? std::vector<Bytes>{} : std::vector<Bytes>{Counting(kBlock)});
+      const auto wav = Load(Path(name + ".wav"), row.format);
+      ASSERT_TRUE(wav);
+      EXPECT_EQ(wav->data, Bytes(4, row.silence));
+      EXPECT_EQ(wav->fact, 4u / row.format.nBlockAlign);
+    }
   }
-  EXPECT_EQ(recorder.Data().size(), kBlock);  // the disabled sink still passed its block on
-  EXPECT_EQ(opens + closes, 4);
+  EXPECT_EQ(recorder.Data().size(), 2 * kBlock);  // the disabled sink still passed its block on
+  EXPECT_EQ(opens + closes, 8);
 }
 
 TEST_F(WaveFileTest, SinkWithoutFileNamePassesBlocksOnAndCreatesNothing) {

@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<char>;
 
 const stream::TWaveFormatEx kStereo16{stream::WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+const stream::TWaveFormatEx kMono8{stream::WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
 
 void Put32(Bytes& out, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
@@ -40,13 +41,13 @@ Bytes Cat(std::initializer_list<Bytes> parts) {
   for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
 }
-// A plain 16-bit stereo WAVE image, made without the code under test.
-Bytes WavImage(const Bytes& data) {
+// A plain WAVE image, made without the code under test.
+Bytes WavImage(const Bytes& data, const stream::TWaveFormatEx& format = kStereo16) {
   Bytes head{'R', 'I', 'F', 'F'};
   Put32(head, static_cast<std::uint32_t>(36 + data.size()));
   head.insert(head.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0});
-  const auto* format = reinterpret_cast<const char*>(&kStereo16);
-  head.insert(head.end(), format, format + 16);
+  const auto* record = reinterpret_cast<const char*>(&format);
+  head.insert(head.end(), record, record + 16);
   head.insert(head.end(), {'d', 'a', 't', 'a'});
   Put32(head, static_cast<std::uint32_t>(data.size()));
   return Cat({head, data});
@@ -126,17 +127,20 @@ TEST_F(WaveTest, PositionsInEveryTimeFormatSeekTheRightFrame) {
 }
 
 TEST_F(WaveTest, ReadingAFileCutShortAfterItWasDescribedEnds) {
-  TMMWave cut;
-  cut.SetFileName(Write("a.wav", WavImage(Frames(0, 100000))));
-  Bytes buffer(4096);
-  EXPECT_EQ(cut.ReadBytes(buffer.data(), 4096), -1);  // not opened
-  fs::resize_file(cut.FileName(), fs::file_size(cut.FileName()) - 398000);
-  cut.OpenFile();  // what is there, one filler no longer than asked for, then the end
-  EXPECT_EQ(cut.ReadBytes(buffer.data(), 4096), 2000);
-  buffer.assign(4096, 'x');
-  EXPECT_EQ(cut.ReadBytes(buffer.data(), 3), 3);
-  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{0, 0, 0, 'x'}));
-  EXPECT_EQ(cut.ReadBytes(buffer.data(), 4096), -1);
+  for (const auto& [format, silence] : {std::pair{kStereo16, char(0)}, {kMono8, char(128)}}) {
+    SCOPED_TRACE(int{format.wBitsPerSample});
+    TMMWave cut;
+    cut.SetFileName(Write("a.wav", WavImage(Frames(0, 100000), format)));
+    Bytes buffer(4096);
+    EXPECT_EQ(cut.ReadBytes(buffer.data(), 4096), -1);  // not opened
+    fs::resize_file(cut.FileName(), fs::file_size(cut.FileName()) - 398000);
+    cut.OpenFile();  // what is there, one filler of silence no longer than asked for, the end
+    EXPECT_EQ(cut.ReadBytes(buffer.data(), 4096), 2000);
+    buffer.assign(4096, 'x');
+    EXPECT_EQ(cut.ReadBytes(buffer.data(), 3), 3);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 4), (Bytes{silence, silence, silence, 'x'}));
+    EXPECT_EQ(cut.ReadBytes(buffer.data(), 4096), -1);
+  }
 }
 
 TEST_F(WaveTest, EmptyWaveAndNamingMissingOrInvalidFiles) {
