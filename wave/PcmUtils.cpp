@@ -27,6 +27,24 @@ struct Peak {
   }
 };
 
+// How FindCrossing reads one kind of sample and where a level puts its threshold:
+// level * levelScale / levelDivisor + centre, truncated toward zero before the centre is added.
+struct SampleLayout {
+  std::size_t bytes;
+  std::int32_t (*read)(const std::uint8_t* p);
+  std::int32_t levelScale;
+  std::int32_t levelDivisor;
+  std::int32_t centre;
+};
+
+std::int32_t ReadUnsigned8(const std::uint8_t* p) {
+  return *p;
+}
+
+// 8-bit samples, then 16-bit ones (every depth other than 8 is read as 16-bit).
+constexpr SampleLayout kSampleLayouts[] = {{1, ReadUnsigned8, 127, 100, 128},
+                                           {2, ReadS16, 327, 1, 0}};
+
 inline bool Crosses(std::int32_t a, std::int32_t b, std::int32_t threshold, bool rising) {
   return rising ? (a < threshold && b >= threshold) : (a > threshold && b <= threshold);
 }
@@ -99,47 +117,27 @@ std::int64_t FindCrossing(const TWaveFormatEx& format, const void* data, std::si
   std::int32_t lvl = level < -1000 ? -1000 : (level > 1000 ? 1000 : level);
   if (!rising) lvl = -lvl;
 
-  const auto* p = static_cast<const std::uint8_t*>(data);
+  const SampleLayout& layout = kSampleLayouts[format.wBitsPerSample == 8 ? 0 : 1];
+  const std::int32_t threshold = lvl * layout.levelScale / layout.levelDivisor + layout.centre;
   const bool mono = format.nChannels == 1;
-  const bool checkLeft = mono || channel != kCrossingRightChannel;
-  const bool checkRight = !mono && channel != kCrossingLeftChannel;
+  // Each channel compares its sample in one frame with its sample in the next; the left one
+  // comes first in a frame and is checked first.
+  const struct {
+    std::size_t offset;
+    bool checked;
+  } lanes[] = {{0, mono || channel != kCrossingRightChannel},
+               {layout.bytes, !mono && channel != kCrossingLeftChannel}};
+  const std::size_t frame = mono ? layout.bytes : 2 * layout.bytes;
+  const std::size_t n = count - count % frame;  // whole frames only
 
-  if (format.wBitsPerSample == 8) {
-    // Integer division truncates toward zero, as Trunc of the exact quotient does.
-    const std::int32_t t = lvl * 127 / 100 + 128;
-    if (mono) {
-      for (std::size_t i = 0; count - i > 2; ++i) {
-        if (Crosses(p[i], p[i + 1], t, rising)) return static_cast<std::int64_t>(i + 1);
-      }
-    } else {
-      const std::size_t n = count & ~std::size_t{1};
-      for (std::size_t i = 0; n > 4 && i < n - 4; i += 2) {
-        if (checkLeft && Crosses(p[i], p[i + 2], t, rising))
-          return static_cast<std::int64_t>(i + 2);
-        if (checkRight && Crosses(p[i + 1], p[i + 3], t, rising)) {
-          return static_cast<std::int64_t>(i + 3);
-        }
-      }
-    }
-    return -1;
-  }
-
-  const std::int32_t t = lvl * 327;
-  if (mono) {
-    const std::size_t n = count & ~std::size_t{1};
-    for (std::size_t i = 0; n > 4 && i < n - 4; i += 2) {
-      if (Crosses(ReadS16(p + i), ReadS16(p + i + 2), t, rising)) {
-        return static_cast<std::int64_t>(i + 2);
-      }
-    }
-  } else {
-    const std::size_t n = count & ~std::size_t{3};
-    for (std::size_t i = 0; n > 8 && i < n - 8; i += 4) {
-      if (checkLeft && Crosses(ReadS16(p + i), ReadS16(p + i + 4), t, rising)) {
-        return static_cast<std::int64_t>(i + 4);
-      }
-      if (checkRight && Crosses(ReadS16(p + i + 2), ReadS16(p + i + 6), t, rising)) {
-        return static_cast<std::int64_t>(i + 6);
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  // The last pair of frames is not examined.
+  for (std::size_t i = 0; n > 2 * frame && i < n - 2 * frame; i += frame) {
+    for (const auto& lane : lanes) {
+      const std::size_t at = i + lane.offset;
+      if (lane.checked &&
+          Crosses(layout.read(p + at), layout.read(p + at + frame), threshold, rising)) {
+        return static_cast<std::int64_t>(at + frame);
       }
     }
   }

@@ -176,6 +176,22 @@ TEST(PcmUtilsTest, FindCrossing8Bit) {
   EXPECT_EQ(FindCrossing(Pcm(8, 1), data, 0, 0, 1, 0), -1);
 }
 
+TEST(PcmUtilsTest, FindCrossingChannelsAndLevelsAtTheEdges) {
+  CheckCrossings({
+      // Four channels are read as two: 4-byte frames, so the right pair (-1, 1) is found at 6,
+      // not the pair two real frames apart.
+      {"16 quad read as stereo", 16, 4, Words({0, -1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}), 0, 1, 0, 6},
+      {"8 mono channel ignored", 8, 1, {100, 200, 0}, 0, 1, 2, 1},
+      {"8 stereo falling right only", 8, 2, {200, 200, 100, 100, 0, 0}, 0, 2, 2, 3},
+      {"16 stereo falling left only", 16, 2, Words({5, 5, -5, -5, 0, 0}), 0, 2, 1, 4},
+      // Full scale is still reachable; levels far beyond it neither overflow nor match.
+      {"8 full scale", 8, 1, {254, 255, 0}, 100, 1, 0, 1},
+      {"16 level far above", 16, 1, Words({-32768, 32767, 0, 0}), 2000000000, 1, 0, -1},
+      {"8 level far below", 8, 1, {0, 255, 0}, -2000000000, 1, 0, -1},
+      {"16 falling, level far below", 16, 1, Words({32767, -32768, 0, 0}), -2000000000, 2, 0, -1},
+  });
+}
+
 TEST(PcmUtilsTest, ConvertBits16To8) {
   std::vector<std::uint8_t> src = Words({0, -1, -255, -256, -257, 255, 256, -32768, 32767, 128}, 1);
   src.push_back(0x7F);
