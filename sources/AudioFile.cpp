@@ -301,8 +301,8 @@ void TMMCustomAudioFile::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
     if (OnError) OnError(this, handled);
     if (!handled) throw;
     // The failed load may have left anything in the block: what goes on is silence.
-    hdr->dwBytesRecorded =
-        wave::FillSilence(GetPWaveFormat(), hdr->Data(), wave::kSilenceTailBytes);
+    hdr->dwBytesRecorded = wave::FillSilence(
+        GetPWaveFormat(), hdr->Data(), std::min(wave::kSilenceTailBytes, hdr->dwBufferLength));
   }
 }
 
@@ -345,8 +345,8 @@ void TMMCustomAudioFile::LoadBlock(PWaveHdr hdr, bool& MoreBuffers) {
   }
   if (hdr->dwBytesRecorded == 0 && endOfData_ && !tailSent_) {
     // A stream that runs dry ends with one short block of silence, not with an empty one.
-    hdr->dwBytesRecorded =
-        wave::FillSilence(GetPWaveFormat(), hdr->Data(), wave::kSilenceTailBytes);
+    hdr->dwBytesRecorded = wave::FillSilence(
+        GetPWaveFormat(), hdr->Data(), std::min(wave::kSilenceTailBytes, hdr->dwBufferLength));
     tailSent_ = true;
   }
 }

@@ -113,7 +113,6 @@ class TMMCustomAudioFile : public TMMBaseAudioFile {
   bool enabled_ = true;
   std::atomic<bool> endOfData_{false};
   std::atomic<bool> tailSent_{false};
-  std::uint8_t silenceByte_ = 0;
   std::atomic<std::int64_t> bytesDone_{0};
   wave::TMMFadeList envelope_;
   TMpegFileInfo fileInfo_{};

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "wave/RiffIO.h"
+#include "wave/Silence.h"
 #include "wave/WaveIO.h"
 
 namespace sources {
@@ -98,7 +99,9 @@ void TMMMPEGFile::BufferLoad(stream::PWaveHdr hdr, bool& MoreBuffers) {
     bool handled = false;
     if (OnError) OnError(this, handled);
     if (!handled) throw;
-    hdr->dwBytesRecorded = 4;
+    // The failed read may have left anything in the block: what goes on is silence.
+    hdr->dwBytesRecorded = wave::FillSilence(
+        GetPWaveFormat(), hdr->Data(), std::min(wave::kSilenceTailBytes, hdr->dwBufferLength));
   }
 }
 
