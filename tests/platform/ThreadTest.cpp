@@ -153,6 +153,36 @@ TEST(ThreadTest, AWorkerThatFreesItsObjectTouchesNothingOfItAfterwards) {
   }
 }
 
+// The same two ways of ending on the heap, where AddressSanitizer sees every read or write the
+// worker makes to the freed object (the slot above only shows writes, and only with any build).
+class HeapThread : public LambdaThread {
+ public:
+  HeapThread(std::function<void(LambdaThread&)> body, Event* destroyed)
+      : LambdaThread(std::move(body)), destroyed_(destroyed) {}
+  ~HeapThread() override { destroyed_->Set(); }
+
+ private:
+  Event* destroyed_;  // not owned
+};
+
+TEST(ThreadTest, AHeapWorkerThatFreesItsObjectTouchesNothingOfItAfterwards) {
+  for (const bool freeOnTerminate : {false, true}) {
+    SCOPED_TRACE(freeOnTerminate ? "free on terminate" : "delete inside Execute");
+    Event destroyed(Event::Reset::Manual), exited(Event::Reset::Manual);
+    auto* thread = new HeapThread(
+        [&exited, freeOnTerminate](LambdaThread& self) {
+          tExitSignal.exited = &exited;
+          if (!freeOnTerminate) delete &self;
+        },
+        &destroyed);
+    thread->SetFreeOnTerminate(freeOnTerminate);
+    thread->SetPriority(kPriorityBelowNormal);  // the worker's start reads the object's settings
+    thread->Resume();
+    ASSERT_TRUE(destroyed.Wait(10s));
+    ASSERT_TRUE(exited.Wait(10s));
+  }
+}
+
 TEST(ThreadTest, ExceptionEscapingExecuteReachesTheReporter) {
   test::CapturingReporter reporter;
   LambdaThread thread([](LambdaThread&) { throw std::runtime_error("worker failed"); });
