@@ -7,9 +7,7 @@
 
 namespace stream {
 
-TMMSyncDriver::TMMSyncDriver(TComponent* owner) : TMMCustomSoundComponent(owner) {
-  PublishLinks(true, true);
-}
+TMMSyncDriver::TMMSyncDriver(TComponent* owner) : TMMDevicelessDriver(owner, cmCallback) {}
 
 TMMSyncDriver::~TMMSyncDriver() {
   Destroying();
@@ -17,15 +15,7 @@ TMMSyncDriver::~TMMSyncDriver() {
 }
 
 void TMMSyncDriver::SetBufferSize(std::int32_t value) {
-  TMMCustomSoundComponent::SetBufferSize(Max(value, kMinBufferSize));
-}
-
-void TMMSyncDriver::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
-  hdr->dwBufferLength = static_cast<std::uint32_t>(GetBufferSize());
-  hdr->dwBytesRecorded = 0;
-  hdr->Looping = 0;
-  TMMCustomSoundComponent::BufferLoad(hdr, MoreBuffers);
-  hdr->dwBufferLength = hdr->dwBytesRecorded;
+  TMMDevicelessDriver::SetBufferSize(Max(value, kMinBufferSize));
 }
 
 PWaveHdr TMMSyncDriver::TakeBlock() {

@@ -7,11 +7,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string>
 
 #include "stream/Allocator.h"
+#include "stream/DevicelessDriver.h"
 #include "stream/MMError.h"
-#include "stream/SoundComponent.h"
 
 namespace stream {
 
@@ -26,10 +25,8 @@ inline constexpr const char* kSyncInvalidFormat = "Invalid wave format";
 inline constexpr const char* kSyncNoMemory = "Unable to allocate memory for wave header";
 inline constexpr const char* kSyncCancelled = "Cancelled";
 
-class TMMSyncDriver : public TMMCustomSoundComponent {
+class TMMSyncDriver : public TMMDevicelessDriver {
  public:
-  static constexpr std::int32_t kMinBufferSize = 32;
-
   explicit TMMSyncDriver(TComponent* owner);
   ~TMMSyncDriver() override;
 
@@ -40,17 +37,6 @@ class TMMSyncDriver : public TMMCustomSoundComponent {
   void RequestCancel() { cancel_ = true; }
 
   void SetBufferSize(std::int32_t value) override;
-  void BufferReady(PWaveHdr) override {}  // a driver accepts no pushed blocks
-  void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
-
-  void SetNumBuffers(std::int32_t) override {}
-  std::int32_t GetNumBuffers() const override { return 1; }
-  void SetDeviceID(TMMDeviceId) override {}
-  TMMDeviceId GetDeviceID() const override { return InvalidId; }
-  void SetProductName(const std::string&) override {}
-  std::string GetProductName() const override { return {}; }
-  void SetCallBackMode(TMMCBMode) override {}
-  TMMCBMode GetCallBackMode() const override { return cmCallback; }
 
  private:
   PWaveHdr TakeBlock();

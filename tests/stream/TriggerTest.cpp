@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "platform/Dispatcher.h"
 #include "platform/MainThread.h"
+#include "platform/Thread.h"
 #include "tests/platform/CapturingReporter.h"
 #include "tests/stream/TriggerTestComponents.h"
 
@@ -362,8 +367,11 @@ TEST_F(TriggerTest, PauseHoldsTheWorkerAndRestartFinishesTheStream) {
   ASSERT_TRUE(reached.Wait(kBound));
   trigger->Pause();
   EXPECT_TRUE(trigger->HasState(TMMTrigger::tsPaused));
+  // Held, the worker finishes at most the cycle that was under way; a worker that kept
+  // cycling would hand on a block a millisecond.
   const int heldAt = sink->Blocks();
-  EXPECT_LE(heldAt, 8);  // at most the cycle in progress finishes
+  EXPECT_FALSE(RunUntil([&] { return sink->Blocks() > heldAt + 1; }, 100ms));
+  EXPECT_LT(sink->Blocks(), 40);
   trigger->Restart();
   ASSERT_TRUE(RunUntil([&] { return stops > 0; }));
   EXPECT_EQ(sink->Blocks(), 40);
@@ -397,6 +405,251 @@ TEST_F(TriggerTest, StartAgainAfterAStopRunsANewStream) {
   ASSERT_TRUE(RunUntil([&] { return stops > 1; }));
   EXPECT_EQ(sink->Blocks(), 7);
   trigger.reset();
+}
+
+TEST_F(TriggerTest, StartRightAfterStopNeverHandsOnABlockThatIsBeingLoaded) {
+  // Most stops land while the worker pauses between cycles and complete at once; the Start
+  // that follows loads its first block on this thread while that worker wakes up.
+  constexpr int kImmediateRounds = 20;
+  constexpr int kMaxRounds = 200;
+  auto probe = std::make_unique<ProbeSource>();
+  trigger = std::make_unique<TMMTrigger>(nullptr);
+  sink = std::make_unique<RecordingSink>();
+  trigger->SetBufferSize(64);
+  trigger->SetInput(probe.get());
+  trigger->SetOutput(sink.get());
+  sink->beforeBlock = [&](PWaveHdr) { probe->CheckDelivery(); };
+  trigger->Start();
+  int immediate = 0;
+  for (int round = 0; round < kMaxRounds && immediate < kImmediateRounds; ++round) {
+    const int target = sink->Blocks() + 3;
+    ASSERT_TRUE(RunUntil([&] {
+      // A stop that waited for a running cycle completes here; start again after it.
+      if (!trigger->HasState(TMMTrigger::tsPlaying)) trigger->Start();
+      return sink->Blocks() >= target;
+    }));
+    trigger->Stop();
+    if (!trigger->HasState(TMMTrigger::tsPlaying)) ++immediate;
+    trigger->Start();
+  }
+  trigger->Close();
+  EXPECT_EQ(probe->Overlaps(), 0);
+  // Blocks dropped by a stop leave gaps; a block handed on twice would repeat its serial.
+  const auto serials = Serials(sink->Data(), 64);
+  EXPECT_EQ(std::adjacent_find(serials.begin(), serials.end(), std::greater_equal<>()),
+            serials.end())
+      << "a block was handed on twice or out of order";
+  trigger.reset();
+}
+
+// Records what it is shown and runs `onShow` on the reporting thread, while installed.
+class HookedReporter : public platform::ErrorReporter {
+ public:
+  explicit HookedReporter(std::function<void()> onShow)
+      : onShow_(std::move(onShow)), previous_(platform::SetErrorReporter(this)) {}
+  ~HookedReporter() override { platform::SetErrorReporter(previous_); }
+
+  void ShowError(const std::string& text) override {
+    {
+      std::lock_guard lock(mutex_);
+      texts_.push_back(text);
+    }
+    onShow_();
+  }
+  std::vector<std::string> Texts() const {
+    std::lock_guard lock(mutex_);
+    return texts_;
+  }
+
+ private:
+  std::function<void()> onShow_;
+  platform::ErrorReporter* previous_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> texts_;
+};
+
+TEST_F(TriggerTest, StateFollowsEachOperationAndEachChangeIsRaisedOnce) {
+  constexpr unsigned kC = TMMTrigger::tsClosed, kO = TMMTrigger::tsOpen,
+                     kPl = TMMTrigger::tsPlaying, kPa = TMMTrigger::tsPaused;
+  enum Op { kOpen, kStart, kPause, kRestart, kStop, kClose };
+  struct Row {
+    const char* name;
+    std::vector<std::pair<Op, unsigned>> script;  // operation, state after it
+    int pauses, restarts, stops, closes;
+  };
+  const Row rows[] = {
+      {"paused before the start, stopped unplayed",
+       {{kPause, kO | kPa},
+        {kPause, kO | kPa},
+        {kStart, kO | kPl | kPa},
+        {kStop, kO},
+        {kStop, kO},
+        {kClose, kC}},
+       1,
+       0,
+       1,
+       1},
+      {"paused and restarted while playing",
+       {{kStart, kO | kPl},
+        {kPause, kO | kPl | kPa},
+        {kPause, kO | kPl | kPa},
+        {kRestart, kO | kPl},
+        {kRestart, kO | kPl}},
+       1,
+       1,
+       0,
+       0},
+      {"restart needs both a pause and a start",
+       {{kOpen, kO}, {kRestart, kO}, {kPause, kO | kPa}, {kRestart, kO | kPa}},
+       1,
+       0,
+       0,
+       0},
+      {"close while paused stops first",
+       {{kPause, kO | kPa}, {kClose, kC}, {kClose, kC}},
+       1,
+       0,
+       1,
+       1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Build(1000);
+    trigger->SetInterval(60000);  // after its first cycle the worker waits; the stream goes on
+    stops = 0;
+    closes = 0;
+    int pauses = 0, restarts = 0;
+    trigger->OnPause = [&](TObject*) { ++pauses; };
+    trigger->OnRestart = [&](TObject*) { ++restarts; };
+    for (const auto& [op, expected] : row.script) {
+      switch (op) {
+        case kOpen:
+          trigger->Open();
+          break;
+        case kStart:
+          trigger->Start();
+          break;
+        case kPause:
+          trigger->Pause();
+          break;
+        case kRestart:
+          trigger->Restart();
+          break;
+        case kStop:
+          trigger->Stop();
+          break;
+        case kClose:
+          trigger->Close();
+          break;
+      }
+      EXPECT_EQ(trigger->State(), expected) << "after operation " << op;
+    }
+    EXPECT_EQ(pauses, row.pauses);
+    EXPECT_EQ(restarts, row.restarts);
+    EXPECT_EQ(stops, row.stops);
+    EXPECT_EQ(closes, row.closes);
+    trigger->Close();  // may wait for a running cycle
+    ASSERT_TRUE(RunUntil([&] { return trigger->HasState(TMMTrigger::tsClosed); }));
+    trigger.reset();
+  }
+}
+
+TEST_F(TriggerTest, CloseWhileADeferredCloseAwaitsItsStopMessageClosesOnce) {
+  Build(50);
+  platform::Event closeDeferred(platform::Event::Reset::Manual);
+  sink->beforeBlock = [this, &closeDeferred](PWaveHdr) {
+    if (sink->Blocks() != 2) return;
+    trigger->Close();  // deferred behind this cycle
+    closeDeferred.Set();
+  };
+  trigger->Start();
+  ASSERT_TRUE(closeDeferred.Wait(kBound));
+  // The cycle has ended once its stop message is queued; it is not delivered yet.
+  auto& dispatcher = platform::Dispatcher::Instance();
+  for (int i = 0; i < 1000 && dispatcher.PendingMessages(trigger->Window()) == 0; ++i) {
+    platform::SleepMs(10);
+  }
+  ASSERT_EQ(dispatcher.PendingMessages(trigger->Window()), 1u);
+  trigger->Close();
+  platform::ProcessMessages();
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(closes, 1);
+  EXPECT_FALSE(source->Opened());
+  EXPECT_EQ(trigger->State(), TMMTrigger::tsClosed);
+}
+
+TEST_F(TriggerTest, CloseRaisesTheChainsFailureWithTheTriggerClosed) {
+  Build(3);
+  sink->failClose = true;
+  trigger->Start();
+  ASSERT_TRUE(RunUntil([&] { return stops > 0; }));
+  try {
+    trigger->Close();
+    FAIL() << "a failed close of the chain was reported as success";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "the sink could not finish its file");
+  }
+  EXPECT_EQ(trigger->State(), TMMTrigger::tsClosed);
+  EXPECT_TRUE(DSPThreadList().empty());
+  sink->failClose = false;
+  auto second = std::make_unique<BlockSource>(2, 64);
+  trigger->SetInput(second.get());
+  trigger->Start();  // opens again with a new worker
+  ASSERT_TRUE(RunUntil([&] { return stops > 1; }));
+  EXPECT_EQ(sink->Blocks(), 5);
+  trigger.reset();
+}
+
+TEST_F(TriggerTest, CloseGivesUpOnAWorkerThatDoesNotLeaveAndKeepsTheTriggerOpen) {
+  Build(20);
+  source->failAtLoad = 3;
+  trigger->SetWorkerTimeout(std::chrono::milliseconds(50));
+  platform::Event reporting(platform::Event::Reset::Manual);
+  platform::Event release(platform::Event::Reset::Manual);
+  // The failed worker shows its error and stays there until released.
+  HookedReporter shown([&] {
+    reporting.Set();
+    release.Wait(kBound);
+  });
+  trigger->Start();
+  ASSERT_TRUE(reporting.Wait(kBound));
+  try {
+    trigger->Close();
+    FAIL() << "Close returned while the worker still ran";
+  } catch (const EMMTriggerError& e) {
+    EXPECT_STREQ(e.what(), "Trigger:\n\rThread did not stop");
+  }
+  EXPECT_EQ(trigger->State(), TMMTrigger::tsOpen);  // stopped, the block and worker kept
+  EXPECT_EQ(DSPThreadList().size(), 1u);
+  EXPECT_EQ(closes, 0);
+  release.Set();
+  // Released, the failed worker closes the trigger itself.
+  ASSERT_TRUE(RunUntil([&] { return closes > 0; }));
+  EXPECT_EQ(trigger->State(), TMMTrigger::tsClosed);
+  EXPECT_EQ(shown.Texts(), std::vector<std::string>{"source failed at load 3"});
+  trigger.reset();
+  EXPECT_TRUE(DSPThreadList().empty());
+}
+
+TEST_F(TriggerTest, DestroyingReportsAWorkerThatDoesNotLeaveThenWaitsForIt) {
+  Build(100);
+  trigger->SetWorkerTimeout(std::chrono::milliseconds(50));
+  platform::Event entered(platform::Event::Reset::Manual);
+  platform::Event release(platform::Event::Reset::Manual);
+  sink->beforeBlock = [&](PWaveHdr) {
+    if (sink->Blocks() != 1) return;
+    entered.Set();
+    release.Wait(kBound);  // a cycle stuck in the sink
+  };
+  HookedReporter shown([&] { release.Set(); });  // the report lets the cycle go on
+  trigger->Start();
+  ASSERT_TRUE(entered.Wait(kBound));
+  trigger.reset();
+  EXPECT_EQ(shown.Texts(), std::vector<std::string>{"Trigger:\n\rThread did not stop"});
+  EXPECT_EQ(sink->Blocks(), 2);  // the block in hand was still taken
+  EXPECT_EQ(stops, 1);
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(DSPThreadList().empty());
 }
 
 }  // namespace

@@ -3,13 +3,16 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "platform/MainThread.h"
 #include "stream/DSPComponent.h"
 
 namespace stream::test {
@@ -87,7 +90,13 @@ class RecordingSink : public TMMDSPComponent {
     return threads_;
   }
 
+  void Close() override {
+    TMMDSPComponent::Close();
+    if (failClose) throw std::runtime_error("the sink could not finish its file");
+  }
+
   std::function<void(PWaveHdr)> beforeBlock;  // set before the chain starts
+  bool failClose = false;
 
  private:
   mutable std::mutex mutex_;
@@ -95,6 +104,57 @@ class RecordingSink : public TMMDSPComponent {
   std::vector<std::thread::id> threads_;
   std::atomic<int> blocks_{0};
 };
+
+// A source of numbered blocks (each starts with its 32-bit serial) that notices a load
+// overlapping another load or a delivery: the trigger has one block, so either overlap means a
+// block is handed on while it is being filled. A load on the main thread holds a moment, which
+// gives a worker cycle that should not run room to show.
+class ProbeSource : public TMMDSPComponent {
+ public:
+  explicit ProbeSource(TComponent* owner = nullptr) : TMMDSPComponent(owner) {
+    PublishLinks(false, true);
+    const TWaveFormatEx format = Pcm16Stereo44k();
+    SetPWaveFormat(&format);
+  }
+
+  void BufferLoad(PWaveHdr hdr, bool& more) override {
+    if (loading_.exchange(true)) ++overlaps_;
+    const std::uint32_t serial = nextSerial_++;
+    std::memset(hdr->Data(), 0, hdr->dwBufferLength);
+    std::memcpy(hdr->Data(), &serial, sizeof serial);
+    if (holdOnMainThread && platform::IsMainThread()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    hdr->dwBytesRecorded = hdr->dwBufferLength;
+    more = true;
+    loading_ = false;
+  }
+
+  // Called by the sink for each block it takes.
+  void CheckDelivery() {
+    if (loading_) ++overlaps_;
+  }
+  int Overlaps() const { return overlaps_; }
+
+  bool holdOnMainThread = true;
+
+ private:
+  std::atomic<bool> loading_{false};
+  std::atomic<int> overlaps_{0};
+  std::atomic<std::uint32_t> nextSerial_{0};
+};
+
+// The serials at the start of each `blockBytes` block of `data`.
+inline std::vector<std::uint32_t> Serials(const std::vector<std::uint8_t>& data,
+                                          std::size_t blockBytes) {
+  std::vector<std::uint32_t> serials;
+  for (std::size_t at = 0; at + sizeof(std::uint32_t) <= data.size(); at += blockBytes) {
+    std::uint32_t serial = 0;
+    std::memcpy(&serial, data.data() + at, sizeof serial);
+    serials.push_back(serial);
+  }
+  return serials;
+}
 
 // Whether `data` is the counting sequence from its first byte on.
 inline bool IsCountingSequence(const std::vector<std::uint8_t>& data) {
