@@ -4,6 +4,8 @@
 #include <array>
 #include <vector>
 
+#include "platform/ByteOrder.h"
+
 namespace acm {
 
 namespace {
@@ -64,10 +66,6 @@ struct ImaState {
   }
 };
 
-int readSample(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
 class ImaDecoder final : public SelfContainedBlockDecoder {
  public:
   using SelfContainedBlockDecoder::SelfContainedBlockDecoder;
@@ -86,7 +84,7 @@ class ImaDecoder final : public SelfContainedBlockDecoder {
     const std::uint8_t* words = data + kHeaderBytes * channels;
     for (std::uint32_t c = 0; c < channels; ++c) {
       ImaState state;
-      state.predictor = readSample(data + kHeaderBytes * c);
+      state.predictor = platform::ReadS16(data + kHeaderBytes * c);
       // A step index out of range is read as 0, so a damaged header spoils one block only.
       state.index = data[kHeaderBytes * c + 2] <= kMaxIndex ? data[kHeaderBytes * c + 2] : 0;
       out[c] = static_cast<std::int16_t>(state.predictor);

@@ -5,6 +5,8 @@
 #include <climits>
 #include <vector>
 
+#include "platform/ByteOrder.h"
+
 namespace acm {
 
 namespace {
@@ -20,10 +22,6 @@ struct Coefficients {
   int first = 0;
   int second = 0;
 };
-
-int readWord(const std::uint8_t* p) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
 
 class MsAdpcmDecoder final : public SelfContainedBlockDecoder {
  public:
@@ -54,9 +52,9 @@ class MsAdpcmDecoder final : public SelfContainedBlockDecoder {
       // spoils one block only.
       const std::uint8_t predictor = data[c];
       state[c].coefficients = coefficients_[predictor < coefficients_.size() ? predictor : 0];
-      state[c].delta = readWord(data + channels + 2 * c);
-      state[c].newest = readWord(data + 3 * channels + 2 * c);
-      state[c].older = readWord(data + 5 * channels + 2 * c);
+      state[c].delta = platform::ReadS16(data + channels + 2 * c);
+      state[c].newest = platform::ReadS16(data + 3 * channels + 2 * c);
+      state[c].older = platform::ReadS16(data + 5 * channels + 2 * c);
       // The older sample comes first in time.
       out[c] = static_cast<std::int16_t>(state[c].older);
       if (frames > 1) out[channels + c] = static_cast<std::int16_t>(state[c].newest);
@@ -117,8 +115,8 @@ std::unique_ptr<BlockDecoder> MsAdpcmCodec::decoder(const WaveFormat& format,
   const std::uint32_t pairs = extra[2] | (extra[3] << 8);
   std::vector<Coefficients> coefficients(pairs);
   for (std::uint32_t i = 0; i < pairs; ++i) {
-    coefficients[i].first = readWord(&extra[4 + 4 * i]);
-    coefficients[i].second = readWord(&extra[6 + 4 * i]);
+    coefficients[i].first = platform::ReadS16(&extra[4 + 4 * i]);
+    coefficients[i].second = platform::ReadS16(&extra[6 + 4 * i]);
   }
   return std::make_unique<MsAdpcmDecoder>(layout, std::move(coefficients));
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/ByteOrder.h"
+
 namespace acm {
 
 namespace {
@@ -50,9 +52,7 @@ void decodeSamples(const std::uint8_t* source, std::size_t samples, unsigned bit
     return;
   }
   for (std::size_t i = 0; i < samples; ++i) {
-    const auto low = static_cast<std::uint16_t>(source[2 * i]);
-    const auto high = static_cast<std::uint16_t>(source[2 * i + 1]);
-    out[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(low | (high << 8)));
+    out[i] = static_cast<std::int16_t>(platform::ReadS16(source + 2 * i));
   }
 }
 
@@ -75,11 +75,7 @@ void encodeSamples(const std::int16_t* samples, std::size_t count, unsigned bits
     for (std::size_t i = 0; i < count; ++i) out[i] = sample16To8(samples[i]);
     return;
   }
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto word = static_cast<std::uint16_t>(samples[i]);
-    out[2 * i] = static_cast<std::uint8_t>(word & 0xFF);
-    out[2 * i + 1] = static_cast<std::uint8_t>(word >> 8);
-  }
+  for (std::size_t i = 0; i < count; ++i) platform::WriteS16(out + 2 * i, samples[i]);
 }
 
 void mixToMono(const std::int16_t* stereo, std::size_t frames, std::int16_t* out) {

@@ -15,6 +15,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/ByteOrder.h"
+
 namespace platform {
 
 namespace {
@@ -35,17 +37,8 @@ constexpr std::uint32_t kToUpper = 0x0010;
 
 constexpr std::uint32_t kAccessMask = MMIO_WRITE | MMIO_READWRITE;
 
-void PutU32(std::uint8_t* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 // The errno of the latest failed write or close on each thread; see mmioLastWriteError.
 thread_local int tLastWriteError = 0;
-
-std::uint32_t GetU32(const std::uint8_t* in) {
-  return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-         static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
-}
 
 }  // namespace
 
@@ -416,15 +409,15 @@ int mmioDescend(HMMIO handle, MMCKINFO* chunk, const MMCKINFO* parent, std::uint
   }
   std::uint8_t header[8];
   if (handle->Read(reinterpret_cast<char*>(header), 8) != 8) return kChunkNotFound;
-  chunk->ckid = GetU32(header);
-  chunk->cksize = GetU32(header + 4);
+  chunk->ckid = ReadU32(header);
+  chunk->cksize = ReadU32(header + 4);
   chunk->fccType = 0;
   chunk->dwDataOffset = static_cast<std::uint64_t>(start) + 8;
   chunk->dwFlags = 0;
   if (chunk->ckid == FOURCC_RIFF || chunk->ckid == FOURCC_LIST) {
     std::uint8_t type[4];
     if (handle->Read(reinterpret_cast<char*>(type), 4) != 4) return kChunkNotFound;
-    chunk->fccType = GetU32(type);
+    chunk->fccType = ReadU32(type);
   }
   return kOk;
 }
@@ -442,7 +435,7 @@ int mmioAscend(HMMIO handle, MMCKINFO* chunk, std::uint32_t /*flags*/) {
     if (size32 != chunk->cksize) {
       if (dataOffset < 4) return kCannotSeek;
       std::uint8_t field[4];
-      PutU32(field, size32);
+      WriteU32(field, size32);
       if (handle->Seek(dataOffset - 4, SEEK_FROM_START) < 0) return kCannotSeek;
       if (handle->Write(reinterpret_cast<const char*>(field), 4) != 4) return kCannotWrite;
       chunk->cksize = size32;
@@ -469,9 +462,9 @@ int mmioCreateChunk(HMMIO handle, MMCKINFO* chunk, std::uint32_t flags) {
   }
   const bool withType = (flags & (MMIO_CREATERIFF | MMIO_CREATELIST)) != 0;
   std::uint8_t header[12];
-  PutU32(header, chunk->ckid);
-  PutU32(header + 4, chunk->cksize);
-  PutU32(header + 8, chunk->fccType);
+  WriteU32(header, chunk->ckid);
+  WriteU32(header + 4, chunk->cksize);
+  WriteU32(header + 8, chunk->fccType);
   const std::int64_t start = handle->Position();
   const std::int64_t length = withType ? 12 : 8;
   if (handle->Write(reinterpret_cast<const char*>(header), length) != length) return kCannotWrite;

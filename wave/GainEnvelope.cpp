@@ -3,7 +3,7 @@
 #include <atomic>
 #include <limits>
 
-#include "wave/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace wave {
 
@@ -41,13 +41,13 @@ inline bool ScaleSample(std::uint8_t* p, bool eightBit, std::int64_t g) {
     p[0] = static_cast<std::uint8_t>((product >> 24) + 128);
     return true;
   }
-  const std::int32_t s = ReadS16(p);
+  const std::int32_t s = platform::ReadS16(p);
   const std::int64_t product = static_cast<std::int64_t>(s) * g;
   if (!FitsInt32(product)) {
-    WriteS16(p, s >= 0 ? 32767 : -32768);
+    platform::WriteS16(p, s >= 0 ? 32767 : -32768);
     return false;
   }
-  WriteS16(p, static_cast<std::int32_t>(product >> 16));
+  platform::WriteS16(p, static_cast<std::int32_t>(product >> 16));
   return true;
 }
 

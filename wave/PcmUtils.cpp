@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "wave/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace wave {
 
@@ -31,19 +31,19 @@ struct Peak {
 // level * levelScale / levelDivisor + centre, truncated toward zero before the centre is added.
 struct SampleLayout {
   std::size_t bytes;
-  std::int32_t (*read)(const std::uint8_t* p);
+  std::int32_t (*read)(const void* p);
   std::int32_t levelScale;
   std::int32_t levelDivisor;
   std::int32_t centre;
 };
 
-std::int32_t ReadUnsigned8(const std::uint8_t* p) {
-  return *p;
+std::int32_t ReadUnsigned8(const void* p) {
+  return *static_cast<const std::uint8_t*>(p);
 }
 
 // 8-bit samples, then 16-bit ones (every depth other than 8 is read as 16-bit).
 constexpr SampleLayout kSampleLayouts[] = {{1, ReadUnsigned8, 127, 100, 128},
-                                           {2, ReadS16, 327, 1, 0}};
+                                           {2, platform::ReadS16, 327, 1, 0}};
 
 inline bool Crosses(std::int32_t a, std::int32_t b, std::int32_t threshold, bool rising) {
   return rising ? (a < threshold && b >= threshold) : (a > threshold && b <= threshold);
@@ -89,14 +89,14 @@ void FindPeak(std::int16_t& outRight, std::int16_t& outLeft, std::size_t count, 
   } else if (mono) {
     const std::size_t n = count & ~std::size_t{1};
     for (std::size_t i = 0; i < n; i += 2) {
-      const std::int32_t s = ReadS16(p + i);
+      const std::int32_t s = platform::ReadS16(p + i);
       left.Offer(Abs32(s), s);
     }
   } else {
     const std::size_t n = count & ~std::size_t{3};
     for (std::size_t i = 0; i < n; i += 4) {
-      const std::int32_t l = ReadS16(p + i);
-      const std::int32_t r = ReadS16(p + i + 2);
+      const std::int32_t l = platform::ReadS16(p + i);
+      const std::int32_t r = platform::ReadS16(p + i + 2);
       left.Offer(Abs32(l), l);
       right.Offer(Abs32(r), r);
     }
@@ -156,7 +156,7 @@ std::size_t ConvertBits(int dstBits, void* dst, int srcBits, std::size_t count, 
     // Forward: output byte i never lies past input word i, so dst == src is safe.
     const std::size_t n = count / 2;
     for (std::size_t i = 0; i < n; ++i) {
-      std::int32_t s = ReadS16(in + 2 * i);
+      std::int32_t s = platform::ReadS16(in + 2 * i);
       if (s < 0) s += 255;
       out[i] = static_cast<std::uint8_t>((s >> 8) + 128);
     }
@@ -164,7 +164,7 @@ std::size_t ConvertBits(int dstBits, void* dst, int srcBits, std::size_t count, 
   }
   if (srcBits == 8 && dstBits == 16) {
     // Backward: output word i starts at or after input byte i, so dst == src is safe.
-    for (std::size_t i = count; i-- > 0;) WriteS16(out + 2 * i, (in[i] - 128) * 256);
+    for (std::size_t i = count; i-- > 0;) platform::WriteS16(out + 2 * i, (in[i] - 128) * 256);
     return 2 * count;
   }
   return 0;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "wave/ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 namespace wave {
 
@@ -50,8 +50,9 @@ std::size_t DispWrittenLength(const TDispItem& item) {
     return zero == data->end() ? data->size() : static_cast<std::size_t>(zero - data->begin()) + 1;
   }
   if (data->size() < 36) return 0;  // not even a whole bitmap header
-  const std::uint64_t size = std::uint64_t{ReadU32(data->data())} + ReadU32(data->data() + 20) +
-                             4 * std::uint64_t{ReadU32(data->data() + 32)};
+  const std::uint64_t size = std::uint64_t{platform::ReadU32(data->data())} +
+                             platform::ReadU32(data->data() + 20) +
+                             4 * std::uint64_t{platform::ReadU32(data->data() + 32)};
   return static_cast<std::size_t>(std::min<std::uint64_t>(size, data->size()));
 }
 
@@ -138,8 +139,8 @@ int InfoListRead(HMMIO handle, const MMCKINFO& chunk, TInfoList* list) {
   // list ends the parse; what was found before it stands.
   std::int64_t o = 0;
   while (o + static_cast<std::int64_t>(kChunkHeaderSize) <= n) {
-    const std::uint32_t id = ReadU32(bytes.data() + o);
-    const std::uint32_t size = ReadU32(bytes.data() + o + 4);
+    const std::uint32_t id = platform::ReadU32(bytes.data() + o);
+    const std::uint32_t size = platform::ReadU32(bytes.data() + o + 4);
     o += kChunkHeaderSize;
     if (o + size > n) break;
     if (o > INT32_MAX) break;
@@ -286,7 +287,7 @@ int DispListRead(HMMIO handle, const MMCKINFO& chunk, TDispList* list) {
   if (mmioRead(handle, type, 4) != 4) return kRiffIoFailed;
   const auto n = static_cast<std::int64_t>(item.data.size());
   if (mmioRead(handle, item.data.data(), n) != n) return kRiffIoFailed;
-  item.type = ReadU32(type);
+  item.type = platform::ReadU32(type);
   list->items.push_back(std::move(item));
   return kRiffOk;
 }
@@ -298,7 +299,7 @@ int DispListWrite(HMMIO handle, const TDispList* list) {
     if (length == 0) continue;
     MMCKINFO chunk{};
     chunk.ckid = kFourCCDisp;
-    const auto typeBytes = U32Bytes(item.type);
+    const auto typeBytes = platform::U32Bytes(item.type);
     if (mmioCreateChunk(handle, &chunk, 0) != 0 || !WriteAll(handle, typeBytes.data(), 4) ||
         !WriteAll(handle, DispDataThatCounts(item)->data(), static_cast<std::int64_t>(length)) ||
         mmioAscend(handle, &chunk, 0) != 0) {

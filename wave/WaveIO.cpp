@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
 #include "stream/TimeConversions.h"
-#include "wave/ByteOrder.h"
 
 namespace wave {
 
@@ -83,16 +83,14 @@ std::uint32_t LowU32(std::int64_t value) {
   return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, 0xFFFFFFFF));
 }
 
-std::uint16_t FieldU16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
 // The format record in host order from the little-endian bytes of a "fmt " chunk (at least 18,
 // zero-filled past what the chunk held); the extra bytes after the record are kept as they are.
 std::vector<char> DecodeFormat(const std::vector<std::uint8_t>& bytes) {
   const std::uint8_t* p = bytes.data();
-  const TWaveFormatEx record{FieldU16(p),      FieldU16(p + 2),  ReadU32(p + 4),  ReadU32(p + 8),
-                             FieldU16(p + 12), FieldU16(p + 14), FieldU16(p + 16)};
+  const TWaveFormatEx record{platform::ReadU16(p),      platform::ReadU16(p + 2),
+                             platform::ReadU32(p + 4),  platform::ReadU32(p + 8),
+                             platform::ReadU16(p + 12), platform::ReadU16(p + 14),
+                             platform::ReadU16(p + 16)};
   std::vector<char> format(bytes.size());
   std::memcpy(format.data(), &record, kFormatRecordBytes);
   std::copy(bytes.begin() + kFormatRecordBytes, bytes.end(), format.begin() + kFormatRecordBytes);
@@ -110,7 +108,7 @@ std::vector<std::uint8_t> EncodeFormat(const TWaveIOHandle& h, std::size_t size)
     bytes.push_back(static_cast<std::uint8_t>(v >> 8));
   };
   const auto put32 = [&bytes](std::uint32_t v) {
-    for (const std::uint8_t b : U32Bytes(v)) bytes.push_back(b);
+    for (const std::uint8_t b : platform::U32Bytes(v)) bytes.push_back(b);
   };
   put16(f.wFormatTag);
   put16(f.nChannels);
@@ -294,7 +292,7 @@ int SettlePcmFields(TWaveFormatEx* format, std::uint16_t blockAlign) {
 // ---- finalizing ----
 
 bool WriteU32At(HMMIO file, std::uint64_t offset, std::uint32_t value) {
-  const auto bytes = U32Bytes(value);
+  const auto bytes = platform::U32Bytes(value);
   return SeekTo(file, offset) && mmioWrite(file, bytes.data(), 4) == 4 && mmioFlush(file, 0) == 0;
 }
 
@@ -332,7 +330,7 @@ bool PrepareRewrite(TWaveIOHandle* h) {
 bool WriteClosingChunks(TWaveIOHandle* h) {
   MMCKINFO fact{};
   fact.ckid = kFourCCFact;
-  const auto factValue = U32Bytes(LowU32(h->samples));
+  const auto factValue = platform::U32Bytes(LowU32(h->samples));
   return mmioAscend(h->file, &h->data, 0) == 0 && mmioCreateChunk(h->file, &fact, 0) == 0 &&
          mmioWrite(h->file, factValue.data(), 4) == 4 && mmioAscend(h->file, &fact, 0) == 0 &&
          DispListWrite(h->file, h->disp.get()) == kRiffOk &&
