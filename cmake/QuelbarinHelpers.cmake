@@ -1,5 +1,17 @@
 # Project helpers: one library per source folder, one test executable per subsystem.
 
+# qd_export_headers(<target> <PUBLIC|INTERFACE>): gives the target an include root that holds
+# only the folder it is defined in (a link <build>/include/<target>/<folder> to it), so that its
+# users write "folder/Header.h" and a layer sees the headers of the layers it depends on, never
+# those of a layer above it.
+function(qd_export_headers target scope)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(root ${CMAKE_BINARY_DIR}/include/${target})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
 # qd_add_library(<name> SOURCES <files...> [PUBLIC_DEPS <targets...>] [PRIVATE_DEPS <targets...>])
 function(qd_add_library name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "" "SOURCES;PUBLIC_DEPS;PRIVATE_DEPS")
@@ -7,7 +19,7 @@ function(qd_add_library name)
     message(FATAL_ERROR "qd_add_library(${name}): unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
   endif()
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  qd_export_headers(${name} PUBLIC)
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 
@@ -28,6 +40,8 @@ function(qd_add_test name)
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main
                           Threads::Threads)
   endif()
+  # Tests reach their own helpers ("tests/...") and any layer they check.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
   if(ARG_GUI)
