@@ -1,13 +1,27 @@
 /* The MPEG audio decoder library: a flat C interface over libmpg123, built as a shared module
  * (libmmmpeg.so) that the application loads at run time. It decodes MPEG 1, 2 and 2.5 audio,
  * layers I, II and III, to 16-bit little-endian PCM, gapless (encoder delay and padding of
- * LAME/Xing headers are trimmed).
+ * LAME/Xing headers are trimmed; of a file cut short, only the delay at its start).
  *
- * Conventions: every function returns 0 or a positive error number unless it says otherwise;
- * mpeg_GetErrorText turns a number into a text. Booleans are 32-bit values of which only the low
- * byte counts. A handle is used by one thread at a time. The library never prints and never
- * aborts. Names are file paths; the "RESOURCE://" and "POINTER://" forms are refused (error
- * MPEG_ERR_UNSUPPORTED_NAME). */
+ * Conventions. Every function returns MPEG_OK (0) or a positive error number unless it says
+ * otherwise; the numbers each function can return are listed with it, and mpeg_GetErrorText
+ * turns a number into a text. Reads return a byte count or a negated error number. Booleans are
+ * 32-bit values of which only the low byte counts. The library never prints and never aborts.
+ * Names are file paths; the "RESOURCE://" and "POINTER://" forms are refused (error
+ * MPEG_ERR_UNSUPPORTED_NAME). A handle that is null, released or not made by mpeg_Init is
+ * refused with MPEG_ERR_NO_HANDLE rather than followed.
+ *
+ * States of an instance: empty (no file bound), bound (mpeg_SetFileName succeeded) and open
+ * (mpeg_OpenFile succeeded, decoding). mpeg_CloseFile returns from open to bound, mpeg_Clear
+ * and a refused mpeg_SetFileName to empty.
+ *
+ * Threads. An instance is confined to one thread at a time: calls on one handle must not
+ * overlap, with one exception: mpeg_AbortReadData may be called from any thread at any time
+ * while the handle lives, also during a read on another thread (but not at the same time as
+ * mpeg_Done on that handle). Different instances may be used on different threads at the same
+ * time. The functions without a handle (mpeg_Version, mpeg_Init, mpeg_EncryptFile,
+ * mpeg_ReadID3Tag, mpeg_GetErrorText) may be called from any thread at any time. Callbacks run
+ * on the thread of the call that triggers them, before that call returns. */
 #ifndef QUELBARIN_MPEGDEC_H
 #define QUELBARIN_MPEGDEC_H
 
@@ -75,67 +89,199 @@ typedef struct TMpegFileInfo {
 
 typedef struct mpeg_instance* MPEG_HANDLE;
 
-/* Called with (unused, data) whenever the file bound to the instance changes. */
+/* Called with (0, data) whenever the file bound to the instance changes (bound, replaced or
+ * unbound), on the thread whose call changed it. It may call the instance's getters. */
 typedef void (*mpeg_change_callback)(intptr_t unused, void* data);
-/* Decode callback of mpeg_SetDecodeCallback: (data, bytes decoded so far); non-zero aborts. */
+/* Decode callback of mpeg_SetDecodeCallback and progress callback of mpeg_ScanFileEx:
+ * (data, bytes so far); a non-zero result aborts. */
 typedef int32_t (*mpeg_decode_callback)(void* data, int32_t bytes);
 
+/* ---- Library and instances ---- */
+
+/* The library's interface version, MPEGDEC_VERSION. No errors. Any thread. */
 MPEGDEC_API int32_t mpeg_Version(void);
-/* A new instance; *code is 0 on success, else an error number (its entry value is ignored). */
+
+/* Makes a new, empty instance.
+ *   code      receives MPEG_OK, or MPEG_ERR_NO_MEMORY, or MPEG_ERR_DECODE_FAILED (libmpg123
+ *             cannot be initialised); its entry value is ignored; may be null.
+ *   callback  the change callback (may be null); data is passed to it unchanged.
+ * Result: the handle, or null on failure. Any thread; the instance is then confined to one
+ * thread at a time (see Threads). */
 MPEGDEC_API MPEG_HANDLE mpeg_Init(int32_t* code, mpeg_change_callback callback, void* data);
-/* Releases the instance and sets *handle to null. */
+
+/* Releases the instance (closing and unbinding its file, without calling the change callback)
+ * and sets *handle to null.
+ * Errors: MPEG_ERR_NO_HANDLE (handle or *handle null, or not a live instance; *handle is then
+ * left as it was). Must not overlap any other call on the handle, mpeg_AbortReadData included. */
 MPEGDEC_API int32_t mpeg_Done(MPEG_HANDLE* handle);
+
+/* Sets the decode callback (null removes it): each mpeg_ReadDataBytes(Ex) on an open file first
+ * calls callback(data, PCM bytes delivered since the file was opened), and a non-zero result
+ * makes that read return -MPEG_ERR_ABORTED without reading.
+ * Errors: MPEG_ERR_NO_HANDLE. */
 MPEGDEC_API int32_t mpeg_SetDecodeCallback(MPEG_HANDLE handle, mpeg_decode_callback callback,
                                            void* data);
+
+/* Selects a decode mode; only the normal mode 0 exists.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_UNSUPPORTED for any other mode. */
 MPEGDEC_API int32_t mpeg_SetDecodeMode(MPEG_HANDLE handle, int32_t mode);
-/* Unbinds the file. */
+
+/* Closes and unbinds the file, so the instance is empty; the change callback runs when a file
+ * was bound. The settings (channel mode, trailing bytes, file offset, callbacks) stay.
+ * Errors: MPEG_ERR_NO_HANDLE. */
 MPEGDEC_API int32_t mpeg_Clear(MPEG_HANDLE handle);
-/* Bytes at the end of the file that are not audio (a trailing tag the caller knows of). */
+
+/* ---- Settings for the next mpeg_SetFileName ---- */
+
+/* Declares the last `bytes` bytes of the file not audio (a trailing tag the caller knows of);
+ * 0 (the default) declares none. Known tags (ID3v1, APEv2, Lyrics3v2) are found without it.
+ * Takes effect at the next mpeg_SetFileName.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (bytes below 0). */
 MPEGDEC_API int32_t mpeg_SetTrailingHeader(MPEG_HANDLE handle, int32_t bytes);
+
+/* Where the audio starts in a file that is not RIFF wrapped (default 0); the search for the
+ * first frame begins there. Takes effect at the next mpeg_SetFileName.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (offset below 0). */
 MPEGDEC_API int32_t mpeg_SetFileOffset(MPEG_HANDLE handle, int32_t offset);
+
+/* Boolean `exact`: positioning is always exact, so the setting is accepted and changes nothing.
+ * Errors: MPEG_ERR_NO_HANDLE. */
 MPEGDEC_API int32_t mpeg_SetExactPosition(MPEG_HANDLE handle, int32_t exact);
-/* Binds a file (an MPEG stream, or a RIFF WAVE file holding MPEG audio in its "data" chunk);
- * before it returns the change callback has run and the file info is current. A file that is
- * not MPEG audio is refused and leaves the instance empty. */
+
+/* ---- Binding a file ---- */
+
+/* Binds the file `name` (an MPEG audio stream, possibly with tags or junk around it, or a RIFF
+ * WAVE file holding MPEG audio in its "data" chunk): finds the stream, checks it and measures
+ * it, so that the file info is exact. Any file bound before is unbound first. Before it returns,
+ * the change callback has run (when a file is now bound or one was bound before) and the file
+ * info is current. The position is frame 0.
+ * Errors, after which the instance is empty: MPEG_ERR_BAD_ARGUMENT (name null);
+ * MPEG_ERR_UNSUPPORTED_NAME; MPEG_ERR_OPEN_FAILED (no such file, not readable, or not a
+ * regular file); MPEG_ERR_NOT_MPEG (no run of four MPEG frames, or a WAVE file of another
+ * format, or nothing that decodes); MPEG_ERR_NO_MEMORY; MPEG_ERR_DECODE_FAILED (libmpg123
+ * cannot be initialised or refuses the output format).
+ * Errors that change nothing: MPEG_ERR_NO_HANDLE; MPEG_ERR_ALREADY_OPEN (the bound file is
+ * open; close it first). */
 MPEGDEC_API int32_t mpeg_SetFileName(MPEG_HANDLE handle, const char* name);
+
+/* Copies the bound file's name, zero-terminated, into buffer (`size` bytes, 256 in the
+ * application).
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (buffer null, size 0 or below, or the name
+ * does not fit: the buffer then holds the empty string); MPEG_ERR_NO_FILE (the buffer holds the
+ * empty string). */
 MPEGDEC_API int32_t mpeg_GetFileName(MPEG_HANDLE handle, char* buffer, int32_t size);
-/* Boolean: no usable MPEG stream is bound. */
+
+/* Boolean: no usable MPEG stream is bound (also for a handle that is not a live instance).
+ * Never fails. */
 MPEGDEC_API int32_t mpeg_GetEmpty(MPEG_HANDLE handle);
+
+/* Copies the file-info record of the bound file into *info.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (info null); MPEG_ERR_NO_FILE (*info is
+ * zero-filled). */
 MPEGDEC_API int32_t mpeg_GetFileInfo(MPEG_HANDLE handle, TMpegFileInfo* info);
+
+/* Sets the channel mode (low byte of `mode`, an MPEG_CHANNEL_* value; default BOTH). The PCM
+ * has one channel when the stream is single channel or the mode is not BOTH, else two: LEFT and
+ * RIGHT deliver that channel, DOWNMIX their mix. Takes effect at the next mpeg_OpenFile; the
+ * file info does not change.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (above MPEG_CHANNEL_DOWNMIX);
+ * MPEG_ERR_ALREADY_OPEN (the file is open and the mode differs from the current one). */
 MPEGDEC_API int32_t mpeg_SetChannelMode(MPEG_HANDLE handle, int32_t mode);
-/* The low byte of *mode receives the current MPEG_CHANNEL_* value. */
+
+/* Writes the current MPEG_CHANNEL_* value into the low byte of *mode; the other bytes are left
+ * as they were.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (mode null). */
 MPEGDEC_API int32_t mpeg_GetChannelMode(MPEG_HANDLE handle, int32_t* mode);
-/* Frame-exact positioning: the next bytes read are those of frame `frame` (0 .. Frames).
- * On a bound file that is not open the frame is kept, and the next mpeg_OpenFile starts
- * decoding there. MPEG_ERR_NO_FILE without a bound file, MPEG_ERR_BAD_ARGUMENT out of range. */
+
+/* ---- Positions ---- */
+
+/* Frame-exact positioning: the next bytes read are those of frame `frame`, which starts at
+ * sample frame * (samples per frame) of the decoded (gapless) PCM. Valid frames are 0 to Frames
+ * (or to the last frame the decoded length reaches, when that is more); a frame at or past the
+ * end leaves nothing to read and makes mpeg_GetDone true. On a bound file that is not open the
+ * frame is kept, and the next mpeg_OpenFile starts decoding there.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_NO_FILE; MPEG_ERR_BAD_ARGUMENT (frame out of range,
+ * nothing changes); MPEG_ERR_SEEK_FAILED (the decoder could not restart: the stream then
+ * counts as ended, mpeg_GetDone answers true). */
 MPEGDEC_API int32_t mpeg_SetPosition(MPEG_HANDLE handle, int32_t frame);
-/* The current frame index (the frame the next bytes belong to). A bound file that is not open
- * answers the frame the next open starts at (0 after binding and after mpeg_CloseFile); -1
- * without a bound file. */
+
+/* Result: the current frame index (the frame the next bytes belong to). A bound file that is not
+ * open answers the frame the next open starts at (0 after binding and after mpeg_CloseFile);
+ * -1 without a bound file or for a handle that is not a live instance. */
 MPEGDEC_API int32_t mpeg_GetPosition(MPEG_HANDLE handle);
-/* Decoding starts at the first frame, or at the frame set while the file was not open. */
+
+/* ---- Decoding ---- */
+
+/* Opens the bound file for decoding, at the first frame or at the frame set while it was not
+ * open; the channel mode is fixed from now until mpeg_CloseFile.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_NO_FILE; MPEG_ERR_ALREADY_OPEN; MPEG_ERR_DECODE_FAILED
+ * (the decoder cannot start or take the output format); MPEG_ERR_SEEK_FAILED (the frame set
+ * before opening cannot be reached). After any error but MPEG_ERR_ALREADY_OPEN the file is not
+ * open. */
 MPEGDEC_API int32_t mpeg_OpenFile(MPEG_HANDLE handle);
-/* Ends decoding; the position returns to the first frame. */
+
+/* Ends decoding; the file stays bound and the position returns to the first frame.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_NOT_OPEN. */
 MPEGDEC_API int32_t mpeg_CloseFile(MPEG_HANDLE handle);
-/* Decoding restarts at the first frame. */
+
+/* Decoding restarts at the first frame, repeating the first decode sample for sample.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_NOT_OPEN; MPEG_ERR_SEEK_FAILED (as mpeg_SetPosition). */
 MPEGDEC_API int32_t mpeg_ResetFile(MPEG_HANDLE handle);
-/* Decodes up to `count` bytes of PCM into buffer (whole sample frames); returns the bytes written
- * (0 at the end), or a negative error number. */
+
+/* Decodes up to `count` bytes of PCM into buffer, in whole sample frames (2 bytes per channel).
+ * Result: the bytes written, from 0 to count; 0 at the end of the stream or when count is 0.
+ * A stream delivers exactly the samples its Time announces: should damage end the decoding a
+ * little early, silence makes up the rest; a stream that libmpg123 cannot decode further ends
+ * there. Errors, returned negated, after which nothing was read and the position is unchanged:
+ * -MPEG_ERR_NO_HANDLE; -MPEG_ERR_NOT_OPEN; -MPEG_ERR_BAD_ARGUMENT (count below 0, buffer null
+ * with count above 0, or count above 0 but below one sample frame while samples remain);
+ * -MPEG_ERR_ABORTED (mpeg_AbortReadData was called since the last read, or the decode callback
+ * returned non-zero; the next read goes on normally). */
 MPEGDEC_API int32_t mpeg_ReadDataBytes(MPEG_HANDLE handle, void* buffer, int32_t count);
-/* As mpeg_ReadDataBytes; *frame receives the frame index of the first byte written. */
+
+/* As mpeg_ReadDataBytes, with the same result and errors; *frame (when frame is not null)
+ * receives the frame index of the first byte to be written, as mpeg_GetPosition answers before
+ * the read, also when the read then fails (but not for a handle that is not a live instance). */
 MPEGDEC_API int32_t mpeg_ReadDataBytesEx(MPEG_HANDLE handle, void* buffer, int32_t count,
                                          int32_t* frame);
+
+/* Asks that the next read return -MPEG_ERR_ABORTED: a read already decoding on another thread
+ * finishes normally, and the request then applies to the one after it. The request stays until a
+ * read takes it. May be called from any thread while the handle lives, not at the same time as
+ * mpeg_Done on it.
+ * Errors: MPEG_ERR_NO_HANDLE. */
 MPEGDEC_API int32_t mpeg_AbortReadData(MPEG_HANDLE handle);
+
 /* Boolean: the end of the stream has been reached; true already on the call to
- * mpeg_ReadDataBytes that delivered the last bytes. */
+ * mpeg_ReadDataBytes that delivered the last bytes, and also when no file is open or the
+ * handle is not a live instance. Never fails. */
 MPEGDEC_API int32_t mpeg_GetDone(MPEG_HANDLE handle);
-/* Reads every frame header of the bound file so that Frames and Time are exact. */
+
+/* ---- Rarely used ---- */
+
+/* Binding already reads every frame header, so Frames and Time are exact without this.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_NO_FILE. */
 MPEGDEC_API int32_t mpeg_ScanFile(MPEG_HANDLE handle);
+
+/* As mpeg_ScanFile; `progress` (may be null) is called once with (data, bytes of the stream).
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_NO_FILE; MPEG_ERR_ABORTED (progress returned non-zero). */
 MPEGDEC_API int32_t mpeg_ScanFileEx(MPEG_HANDLE handle, mpeg_decode_callback progress, void* data);
+
+/* Not implemented: always MPEG_ERR_UNSUPPORTED. Any thread. */
 MPEGDEC_API int32_t mpeg_EncryptFile(const char* source, const char* destination, int32_t key);
-/* Reads the ID3v1 tag of a file into a 128-byte buffer. */
+
+/* Copies the ID3v1 tag (the last 128 bytes, starting "TAG") of the file `name` into tag128,
+ * a buffer of 128 bytes, which is zero-filled on every error but the first.
+ * Errors: MPEG_ERR_BAD_ARGUMENT (name or tag128 null); MPEG_ERR_UNSUPPORTED_NAME;
+ * MPEG_ERR_OPEN_FAILED (no such file, not readable, or not a regular file); MPEG_ERR_NOT_MPEG
+ * (the file has no ID3v1 tag). Any thread. */
 MPEGDEC_API int32_t mpeg_ReadID3Tag(const char* name, void* tag128);
-/* Writes the zero-terminated text of `code` into buffer; 0 when a text was written. */
+
+/* Writes the zero-terminated text of error number `code` (either sign) into buffer, cut to
+ * `size` bytes (256 in the application).
+ * Result: MPEG_OK when the whole text was written. Errors: MPEG_ERR_BAD_ARGUMENT (buffer null
+ * or size 0 or below: nothing written; the text was cut to fit; or `code` is no error number
+ * of this library: "Unknown error <code>" was written). Any thread. */
 MPEGDEC_API int32_t mpeg_GetErrorText(int32_t code, char* buffer, int32_t size);
 
 #ifdef __cplusplus

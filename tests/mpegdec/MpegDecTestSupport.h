@@ -112,14 +112,15 @@ struct Pcm {
   std::vector<int16_t> samples;
 };
 
-// `mpg123 -q <options> -w out.wav <fixture>`, written to the temporary folder.
-inline std::optional<Pcm> mpg123Decode(const std::string& name, const std::string& options = "") {
+// `mpg123 -q <options> -w out.wav <path>`, written to the temporary folder.
+inline std::optional<Pcm> mpg123DecodeFile(const std::string& path,
+                                           const std::string& options = "") {
   static std::atomic<int> counter{0};
   const auto wav =
       std::filesystem::temp_directory_path() /
       ("mpegdec-ref-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".wav");
   const std::string command =
-      "mpg123 -q " + options + " -w '" + wav.string() + "' '" + fixture(name) + "' >/dev/null 2>&1";
+      "mpg123 -q " + options + " -w '" + wav.string() + "' '" + path + "' >/dev/null 2>&1";
   const int rc = std::system(command.c_str());
   const auto bytes = fileBytes(wav.string());
   std::filesystem::remove(wav);
@@ -131,6 +132,10 @@ inline std::optional<Pcm> mpg123Decode(const std::string& name, const std::strin
   pcm.samples.resize((bytes.size() - 44) / 2);
   std::memcpy(pcm.samples.data(), &bytes[44], pcm.samples.size() * 2);
   return pcm;
+}
+
+inline std::optional<Pcm> mpg123Decode(const std::string& name, const std::string& options = "") {
+  return mpg123DecodeFile(fixture(name), options);
 }
 
 }  // namespace mpegdec_test

@@ -1,0 +1,142 @@
+#include "mpegdec/Decoder.h"
+
+#include <mpg123.h>
+
+#include <mutex>
+
+#include "mpegdec/mpegdec.h"
+
+namespace mpegdec {
+namespace {
+
+// Layer III frames decoded ahead of a seek target: enough to refill the largest bit reservoir
+// (255 bytes at 8 kbit/s in MPEG 2 reach back about 24 frames).
+constexpr long kPreFrames = 32;
+constexpr size_t kDecodeChunk = 16384;
+
+long monoFlag(int channelMode) {
+  switch (channelMode) {
+    case MPEG_CHANNEL_LEFT:
+      return MPG123_MONO_LEFT;
+    case MPEG_CHANNEL_RIGHT:
+      return MPG123_MONO_RIGHT;
+    default:
+      return MPG123_MONO_MIX;
+  }
+}
+
+}  // namespace
+
+bool Decoder::libraryReady() {
+  static std::once_flag once;
+  static bool ready = false;
+  std::call_once(once, [] { ready = mpg123_init() == MPG123_OK; });
+  return ready;
+}
+
+Decoder::Decoder(int fd, std::vector<FrameSpan> spans) : reader_(fd, std::move(spans)) {}
+
+Decoder::~Decoder() {
+  if (handle_) mpg123_delete(handle_);
+}
+
+bool Decoder::create() {
+  handle_ = mpg123_new(nullptr, nullptr);
+  if (!handle_) return false;
+  const long keep = MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_ENDIAN;
+  const long drop = MPG123_FORCE_MONO | MPG123_FORCE_STEREO | MPG123_FORCE_8BIT |
+                    MPG123_FORCE_FLOAT | MPG123_NO_RESYNC | MPG123_FUZZY | MPG123_BIG_ENDIAN |
+                    MPG123_NO_FRANKENSTEIN | MPG123_IGNORE_INFOFRAME;
+  return mpg123_param2(handle_, MPG123_VERBOSE, 0, 0) == MPG123_OK &&
+         mpg123_param2(handle_, MPG123_ADD_FLAGS, keep, 0) == MPG123_OK &&
+         mpg123_param2(handle_, MPG123_REMOVE_FLAGS, drop, 0) == MPG123_OK &&
+         mpg123_param2(handle_, MPG123_RESYNC_LIMIT, -1, 0) == MPG123_OK &&
+         mpg123_param2(handle_, MPG123_PREFRAMES, kPreFrames, 0) == MPG123_OK &&
+         mpg123_replace_reader_handle(handle_, StreamReader::read, StreamReader::seek, nullptr) ==
+             MPG123_OK;
+}
+
+bool Decoder::setOutput(long rate, int channels, int channelMode) {
+  rate_ = rate;
+  channels_ = channels;
+  return mpg123_param2(handle_, MPG123_REMOVE_FLAGS, MPG123_FORCE_MONO, 0) == MPG123_OK &&
+         (channels != 1 ||
+          mpg123_param2(handle_, MPG123_ADD_FLAGS, monoFlag(channelMode), 0) == MPG123_OK) &&
+         mpg123_format_none(handle_) == MPG123_OK &&
+         mpg123_format(handle_, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO,
+                       MPG123_ENC_SIGNED_16) == MPG123_OK;
+}
+
+bool Decoder::open() {
+  mpg123_close(handle_);
+  reader_.rewind();
+  if (mpg123_open_handle(handle_, &reader_) != MPG123_OK) return false;
+  if (!index_.empty()) mpg123_set_index(handle_, index_.data(), indexStep_, index_.size());
+  return formatUnchanged();
+}
+
+bool Decoder::survey(Survey& survey) {
+  mpg123_frameinfo2 frame{};
+  if (mpg123_info2(handle_, &frame) != MPG123_OK) return false;
+  survey.mpeg1 = frame.version == MPG123_1_0;
+  survey.layer = frame.layer;
+  survey.rate = frame.rate;
+  survey.bitrate = frame.bitrate;
+  survey.constantBitrate = frame.vbr == MPG123_CBR;
+  double unused = 0;
+  survey.encoderDelay = -1;
+  mpg123_getstate2(handle_, MPG123_ENC_DELAY, &survey.encoderDelay, &unused);
+  survey.announcedFrames = mpg123_framelength(handle_);
+  // The scan reads every frame header once: it gives the real frame count (whatever a Xing
+  // header claims), the exact length, and a complete seek index.
+  survey.scanned = mpg123_scan(handle_) == MPG123_OK;
+  survey.frames = mpg123_framelength(handle_);
+  survey.length = mpg123_length(handle_);
+  long frankenstein = 0;
+  mpg123_getstate2(handle_, MPG123_FRANKENSTEIN, &frankenstein, &unused);
+  survey.formatChanges = frankenstein != 0;
+  saveIndex();
+  return true;
+}
+
+bool Decoder::seek(int64_t sample) {
+  return mpg123_seek(handle_, off_t(sample), SEEK_SET) == off_t(sample);
+}
+
+Decoder::Status Decoder::decode(PcmBuffer& out) {
+  uint8_t* const space = out.appendUninitialised(kDecodeChunk);
+  size_t done = 0;
+  const int rc = mpg123_read(handle_, space, kDecodeChunk, &done);
+  done -= done % size_t(2 * channels_);
+  out.dropBack(kDecodeChunk - done);
+  switch (rc) {
+    case MPG123_OK:
+      return Status::Ok;
+    case MPG123_NEW_FORMAT:
+      return formatUnchanged() ? Status::Ok : Status::Failed;
+    case MPG123_DONE:
+      return Status::End;
+    default:
+      return Status::Failed;
+  }
+}
+
+bool Decoder::formatUnchanged() {
+  long rate = 0;
+  int channels = 0, encoding = 0;
+  return mpg123_getformat(handle_, &rate, &channels, &encoding) == MPG123_OK && rate == rate_ &&
+         channels == channels_ && encoding == MPG123_ENC_SIGNED_16;
+}
+
+// Keeps the frame index of a scan, so that later opens seek without reading ahead.
+void Decoder::saveIndex() {
+  off_t* offsets = nullptr;
+  off_t step = 0;
+  size_t fill = 0;
+  if (mpg123_index(handle_, &offsets, &step, &fill) == MPG123_OK && offsets && fill > 0) {
+    index_.assign(offsets, offsets + fill);
+    indexStep_ = step;
+  }
+}
+
+}  // namespace mpegdec
