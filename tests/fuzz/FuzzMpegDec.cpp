@@ -1,8 +1,9 @@
-// The MPEG decoder library on arbitrary bytes: the input is written to a file of this process
-// under /dev/shm, bound with mpeg_SetFileName and, when accepted, decoded to the end the way the
-// MPEG reader does; then positioned in the middle and read a little. The channel mode varies
-// with the input's size.
-#include <fcntl.h>
+// The MPEG decoder library on arbitrary bytes: the input is put in an in-memory file of this
+// process (memfd_create) and bound by its /proc/self/fd name with mpeg_SetFileName; when
+// accepted it is decoded to the end the way the MPEG reader does, then positioned in the middle
+// and read a little. The channel mode varies with the input's size. The one file is rewritten
+// for each input, so no file is created or removed per run and nothing is left behind.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -21,20 +22,30 @@ void Fail(const char* what) {
   std::abort();
 }
 
+// The in-memory input file, made at the first run and kept for the process's life.
+int InputFd() {
+  static const int fd = [] {
+    const int made = ::memfd_create("qd-fuzz-mpegdec", MFD_CLOEXEC);
+    if (made < 0) Fail("cannot create the in-memory input file");
+    return made;
+  }();
+  return fd;
+}
+
 const std::string& InputPath() {
-  static const std::string path = "/dev/shm/qd-fuzz-mpegdec-" + std::to_string(::getpid());
+  static const std::string path = "/proc/self/fd/" + std::to_string(InputFd());
   return path;
 }
 
+// Makes the input file hold exactly `data`.
 void WriteInput(const std::uint8_t* data, std::size_t size) {
-  const int fd = ::open(InputPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) Fail("cannot create the input file");
+  const int fd = InputFd();
+  if (::ftruncate(fd, static_cast<off_t>(size)) != 0) Fail("cannot size the input file");
   for (std::size_t done = 0; done < size;) {
-    const ssize_t n = ::write(fd, data + done, size - done);
+    const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
     if (n <= 0) Fail("cannot write the input file");
     done += static_cast<std::size_t>(n);
   }
-  ::close(fd);
 }
 
 constexpr std::int32_t kBlock = 32768;
@@ -66,9 +77,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t channelMode = static_cast<std::int32_t>(size % 4);
   if (mpeg_SetChannelMode(h, channelMode) != MPEG_OK) Fail("channel mode refused");
   const std::int32_t bound = mpeg_SetFileName(h, InputPath().c_str());
-  // A bound file is read through the descriptor opened by the binding, so the name can go now:
-  // nothing is left behind when the fuzzer ends, except after a crash while binding.
-  ::unlink(InputPath().c_str());
   if (bound == MPEG_OK) {
     TMpegFileInfo info{};
     if (mpeg_GetFileInfo(h, &info) != MPEG_OK) Fail("no file info for a bound file");
