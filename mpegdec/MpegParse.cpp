@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/ByteOrder.h"
+
 namespace mpegdec {
 namespace {
 
@@ -22,10 +24,6 @@ constexpr int kBitrates[2][3][15] = {
     {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-
-uint32_t le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 bool readExact(const ByteReader& read, uint64_t offset, void* buffer, size_t size) {
   return read(offset, buffer, size) == size;
@@ -228,7 +226,7 @@ RiffKind locateRiffData(const ByteReader& read, uint64_t fileSize, ByteRange& ra
   for (int chunks = 0; chunks < 4096 && position + 8 <= fileSize; ++chunks) {
     uint8_t chunk[8];
     if (!readExact(read, position, chunk, sizeof chunk)) break;
-    const uint64_t size = le32(chunk + 4);
+    const uint64_t size = platform::ReadU32(chunk + 4);
     const uint64_t body = position + 8;
     if (std::memcmp(chunk, "fmt ", 4) == 0 && !formatTag && size >= 2) {
       uint8_t tag[2];
@@ -260,9 +258,9 @@ void skipLeadingTags(const ByteReader& read, ByteRange& range) {
       const bool footer = h[3] >= 4 && (h[5] & 0x10) != 0;
       skip = 10 + size + (footer ? 10 : 0);
     } else if (got == 32 && std::memcmp(h, "APETAGEX", 8) == 0 &&
-               (le32(h + 20) & 0x20000000) != 0) {
+               (platform::ReadU32(h + 20) & 0x20000000) != 0) {
       // An APE tag header; its size counts the items and the footer.
-      skip = 32 + uint64_t(le32(h + 12));
+      skip = 32 + uint64_t(platform::ReadU32(h + 12));
     } else {
       return;
     }
@@ -280,8 +278,8 @@ void trimTrailingTags(const ByteReader& read, ByteRange& range) {
     }
     if (range.size() >= 32 && readExact(read, range.end - 32, tail, 32) &&
         std::memcmp(tail, "APETAGEX", 8) == 0) {
-      const uint64_t size = le32(tail + 12);
-      const uint64_t total = size + ((le32(tail + 20) & 0x80000000u) != 0 ? 32 : 0);
+      const uint64_t size = platform::ReadU32(tail + 12);
+      const uint64_t total = size + ((platform::ReadU32(tail + 20) & 0x80000000u) != 0 ? 32 : 0);
       if (size >= 32 && total <= range.size()) {
         range.end -= total;
         continue;
