@@ -301,8 +301,7 @@ void TMMCustomAudioFile::BufferLoad(PWaveHdr hdr, bool& MoreBuffers) {
     if (OnError) OnError(this, handled);
     if (!handled) throw;
     // The failed load may have left anything in the block: what goes on is silence.
-    hdr->dwBytesRecorded = wave::FillSilence(
-        GetPWaveFormat(), hdr->Data(), std::min(wave::kSilenceTailBytes, hdr->dwBufferLength));
+    wave::SetSilenceTail(GetPWaveFormat(), hdr);
   }
 }
 
@@ -345,8 +344,7 @@ void TMMCustomAudioFile::LoadBlock(PWaveHdr hdr, bool& MoreBuffers) {
   }
   if (hdr->dwBytesRecorded == 0 && endOfData_ && !tailSent_) {
     // A stream that runs dry ends with one short block of silence, not with an empty one.
-    hdr->dwBytesRecorded = wave::FillSilence(
-        GetPWaveFormat(), hdr->Data(), std::min(wave::kSilenceTailBytes, hdr->dwBufferLength));
+    wave::SetSilenceTail(GetPWaveFormat(), hdr);
     tailSent_ = true;
   }
 }

@@ -100,8 +100,7 @@ void TMMMPEGFile::BufferLoad(stream::PWaveHdr hdr, bool& MoreBuffers) {
     if (OnError) OnError(this, handled);
     if (!handled) throw;
     // The failed read may have left anything in the block: what goes on is silence.
-    hdr->dwBytesRecorded = wave::FillSilence(
-        GetPWaveFormat(), hdr->Data(), std::min(wave::kSilenceTailBytes, hdr->dwBufferLength));
+    wave::SetSilenceTail(GetPWaveFormat(), hdr);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "stream/WaveFormat.h"
+#include "stream/WaveHdr.h"
 
 namespace wave {
 
@@ -27,6 +28,13 @@ inline std::uint32_t FillSilence(const stream::TWaveFormatEx* format, void* data
                                  std::uint32_t count) {
   std::memset(data, SilenceByte(format), count);
   return count;
+}
+
+// Makes `hdr` the short block of silence: as much of kSilenceTailBytes as the block holds.
+inline void SetSilenceTail(const stream::TWaveFormatEx* format, stream::TWaveHdr* hdr) {
+  const std::uint32_t count =
+      hdr->dwBufferLength < kSilenceTailBytes ? hdr->dwBufferLength : kSilenceTailBytes;
+  hdr->dwBytesRecorded = FillSilence(format, hdr->Data(), count);
 }
 
 }  // namespace wave
