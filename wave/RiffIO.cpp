@@ -20,7 +20,7 @@ const std::array<InfoTableRow, kInfoTableSize> kInfoTable = {{
     {"ILGT", "Lightness"},         {"IMED", "Medium"},     {"INAM", "Name"},
     {"IPLT", "Palette Setting"},   {"IPRD", "Product"},    {"ISBJ", "Subject"},
     {"ISFT", "Software"},          {"ISHP", "Sharpness"},  {"ISRC", "Source"},
-    {"ISRF", "Source Form"},       {"ITCH", "Technician"},
+    {"ISRF", "Source Form"},       {"ITCH", "Technician"}, {"ITRK", "Track"},
 }};
 
 namespace {
@@ -80,8 +80,14 @@ int OpenRiffFile(HMMIO& handle, MMCKINFO& riff, std::uint32_t mode, std::uint32_
   }
   if (handle == nullptr) return kRiffCannotOpen;
   riff = MMCKINFO{};
-  if (mmioDescend(handle, &riff, nullptr, 0) != 0 || riff.ckid != kFourCCRiff ||
-      riff.fccType != form) {
+  bool ok = mmioDescend(handle, &riff, nullptr, 0) == 0;
+  if (ok && riff.ckid == kFourCCRf64) {
+    // The file layer reads the form type of "RIFF" chunks only.
+    char type[4];
+    ok = mmioRead(handle, type, 4) == 4;
+    riff.fccType = ok ? platform::ReadU32(type) : 0;
+  }
+  if (!ok || (riff.ckid != kFourCCRiff && riff.ckid != kFourCCRf64) || riff.fccType != form) {
     CloseRiffFile(handle);
     return kRiffCannotOpen;
   }
@@ -324,6 +330,32 @@ void DispListFree(std::unique_ptr<TDispList>& list, bool freeHead) {
   if (!list) return;
   list->items.clear();
   if (freeHead) list.reset();
+}
+
+// ---- chunks kept as they are ----
+
+int RiffChunksWrite(HMMIO handle, const std::vector<RiffChunk>& chunks) {
+  if (handle == nullptr) return kRiffMissingArgument;
+  for (const RiffChunk& chunk : chunks) {
+    if (chunk.bytes.size() > 0xFFFFFFFFu) return kRiffIoFailed;
+    MMCKINFO ck{};
+    ck.ckid = chunk.id;
+    ck.cksize = static_cast<std::uint32_t>(chunk.bytes.size());
+    if (mmioCreateChunk(handle, &ck, 0) != 0 ||
+        !WriteAll(handle, chunk.bytes.data(), static_cast<std::int64_t>(chunk.bytes.size())) ||
+        mmioAscend(handle, &ck, 0) != 0) {
+      return kRiffIoFailed;
+    }
+  }
+  return kRiffOk;
+}
+
+std::uint64_t RiffChunksWrittenSize(const std::vector<RiffChunk>& chunks) {
+  std::uint64_t size = 0;
+  for (const RiffChunk& chunk : chunks) {
+    size += kChunkHeaderSize + chunk.bytes.size() + (chunk.bytes.size() & 1);
+  }
+  return size;
 }
 
 }  // namespace wave

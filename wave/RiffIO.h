@@ -28,6 +28,11 @@ constexpr std::uint32_t kFourCCFact = MakeFourCC('f', 'a', 'c', 't');
 constexpr std::uint32_t kFourCCList = MakeFourCC('L', 'I', 'S', 'T');
 constexpr std::uint32_t kFourCCInfo = MakeFourCC('I', 'N', 'F', 'O');
 constexpr std::uint32_t kFourCCDisp = MakeFourCC('D', 'I', 'S', 'P');
+// The 64-bit form of a RIFF file: "RF64" whose 32-bit sizes are 0xFFFFFFFF and whose true sizes
+// are in the "ds64" chunk that comes first.
+constexpr std::uint32_t kFourCCRf64 = MakeFourCC('R', 'F', '6', '4');
+constexpr std::uint32_t kFourCCDs64 = MakeFourCC('d', 's', '6', '4');
+constexpr std::uint32_t kFourCCId3 = MakeFourCC('i', 'd', '3', ' ');
 
 // Result codes of this layer.
 constexpr int kRiffOk = 0;
@@ -45,7 +50,9 @@ struct InfoTableRow {
   const char* id;
   const char* name;
 };
-constexpr std::size_t kInfoTableSize = 23;
+// The 23 classic ids in alphabetical order, then "ITRK" (track number), which the command line
+// carries over from a source's tags.
+constexpr std::size_t kInfoTableSize = 24;
 extern const std::array<InfoTableRow, kInfoTableSize> kInfoTable;
 
 // Item states.
@@ -80,9 +87,16 @@ struct TDispList {
   std::vector<TDispItem> items;
 };
 
+// A chunk kept as it is: its id and its body (without header and pad byte).
+struct RiffChunk {
+  std::uint32_t id = 0;
+  std::vector<char> bytes;
+};
+
 // Opens `path` (modes 0 and 1) or the memory block that `memory` describes (mode 4) and descends
-// into its first chunk, which must be "RIFF" of form `form`. On success `handle` is positioned
-// just after the form type and `riff` is filled; otherwise `handle` is null and the result 106.
+// into its first chunk, which must be "RIFF" or "RF64" of form `form` (riff.ckid tells which). On
+// success `handle` is positioned just after the form type and `riff` is filled; otherwise `handle`
+// is null and the result 106.
 int OpenRiffFile(HMMIO& handle, MMCKINFO& riff, std::uint32_t mode, std::uint32_t form,
                  const std::string& path, const MMIOINFO* memory);
 // Closes `handle` when open and sets it to null. Returns 0, or 3 when buffered data could not
@@ -117,5 +131,11 @@ int DispListWrite(HMMIO handle, const TDispList* list);
 // Bytes that DispListWrite would write.
 std::uint64_t DispListWrittenSize(const TDispList* list);
 void DispListFree(std::unique_ptr<TDispList>& list, bool freeHead);
+
+// Writes each chunk at the current position: header, body, and a zero pad byte after an odd
+// body. kRiffIoFailed when one cannot be written or is too large for its 32-bit size field.
+int RiffChunksWrite(HMMIO handle, const std::vector<RiffChunk>& chunks);
+// Bytes that RiffChunksWrite would write.
+std::uint64_t RiffChunksWrittenSize(const std::vector<RiffChunk>& chunks);
 
 }  // namespace wave

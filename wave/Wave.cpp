@@ -232,8 +232,9 @@ void TMMWave::CreateWaveFile(const std::string& name, const TWaveFormatEx* forma
   bool created = path.size() <= kMaxPathLength && RiffNameValid(path);
   if (created) {
     if (RiffFileExists(path)) RiffFileDelete(path);
-    created = WaveIOFromFormat(handle, format) == kWaveIOOk &&
-              WaveIOCreateFile(handle.get(), path) == kWaveIOOk;
+    created = WaveIOFromFormat(handle, format) == kWaveIOOk;
+    if (created) handle->rf64 = rf64_;
+    created = created && WaveIOCreateFile(handle.get(), path) == kWaveIOOk;
   }
   if (!created) {
     if (handle) {
@@ -417,7 +418,10 @@ void TMMWave::Assign(const TMMWave* source) {
     throw EMMWaveError("Cannot assign a memory wave to a file wave");
   }
   CloseAll();
-  if (!IsMemoryWave()) fileMustExist_ = source->fileMustExist_;
+  if (!IsMemoryWave()) {
+    fileMustExist_ = source->fileMustExist_;
+    rf64_ = source->rf64_;
+  }
   assigning_ = true;
   try {
     if (IsMemoryWave()) {

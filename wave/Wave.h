@@ -121,6 +121,9 @@ class TMMWave : public stream::TMMObject {
   void SetFileMustExist(bool value);
   std::int32_t IOBufferSize() const { return ioBufferSize_; }
   void SetIOBufferSize(std::int32_t value);
+  // Whether CreateWaveFile makes an RF64 file (64-bit sizes, no 4 GiB limit) instead of RIFF.
+  bool Rf64() const { return rf64_; }
+  void SetRf64(bool value) { rf64_ = value; }
   std::uint16_t BitLength() const;
   stream::TMMMode Mode() const;
   std::uint16_t FormatTag() const;
@@ -154,6 +157,7 @@ class TMMWave : public stream::TMMObject {
   WaveIOHandlePtr handle_;
   std::string fileName_;
   bool fileMustExist_ = true;
+  bool rf64_ = false;
   std::int32_t ioBufferSize_ = kDefaultIOBufferSize;
   stream::TMMTimeFormats timeFormat_ = stream::tfSample;
   std::int64_t startSample_ = 0;

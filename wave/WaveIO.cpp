@@ -22,6 +22,12 @@ constexpr std::size_t kFormatRecordBytes = sizeof(TWaveFormatEx);
 constexpr std::uint32_t kMaxFormatBytes = kFormatRecordBytes + 0xFFFF;
 constexpr std::uint64_t kChunkHeaderBytes = 8;
 constexpr std::uint64_t kFactChunkSize = 12;
+// "RF64", 0xFFFFFFFF, "WAVE", then "ds64" with its 28 bytes: RIFF size, data size and sample
+// count (64-bit each) and an empty table of further chunk sizes.
+constexpr std::uint32_t kDs64Size = 28;
+constexpr std::uint64_t kDs64RiffSizeAt = 0;
+constexpr std::uint64_t kDs64DataSizeAt = 8;
+constexpr std::uint64_t kDs64SampleCountAt = 16;
 // A chunk handler's answer that ends the walk without failing it.
 constexpr int kEndWalk = -1;
 
@@ -77,6 +83,11 @@ bool ReadExactly(HMMIO file, void* buffer, std::int64_t count) {
 bool SeekTo(HMMIO file, std::uint64_t offset) {
   return mmioSeek(file, static_cast<std::int64_t>(offset), SEEK_FROM_START) ==
          static_cast<std::int64_t>(offset);
+}
+
+std::uint64_t ReadU64(const void* data) {
+  const auto* b = static_cast<const std::uint8_t*>(data);
+  return platform::ReadU32(b) | std::uint64_t{platform::ReadU32(b + 4)} << 32;
 }
 
 std::uint32_t LowU32(std::int64_t value) {
@@ -154,7 +165,10 @@ struct ChunkWalk {
   bool haveFact = false;
   bool dataSeen = false;
   bool previousWasData = false;  // the chunk before the current one was "data"
-  std::uint32_t dataSize = 0;
+  bool rf64 = false;
+  std::optional<std::uint64_t> ds64DataSize{};  // from a usable "ds64" chunk
+  std::uint64_t chunkSize = 0;                  // 64-bit size of the chunk being handled
+  std::uint64_t dataSize = 0;
   std::uint64_t dataOffset = 0;
   std::uint64_t dataEnd = 0;  // the next chunk's header after the data, else the file's end
 
@@ -181,7 +195,7 @@ int OnFormatChunk(ChunkWalk& w, const MMCKINFO& ck) {
 int OnDataChunk(ChunkWalk& w, const MMCKINFO& ck) {
   if (w.HasAudio()) return kEndWalk;
   w.dataSeen = true;
-  w.dataSize = ck.cksize;
+  w.dataSize = w.chunkSize;
   w.dataOffset = ck.dwDataOffset;
   w.dataEnd = w.fileSize;
   w.previousWasData = true;
@@ -225,46 +239,84 @@ int HandleChunk(ChunkWalk& w, const MMCKINFO& ck) {
   return kWaveIOOk;
 }
 
-// Measures the file, fits the RIFF size to it, positions after the form type and makes the
-// empty lists.
-int BeginWalk(ChunkWalk& w, MMCKINFO& riff) {
+// Reads the "ds64" chunk that comes first in an RF64 file (the position is after the form
+// type): its RIFF and data sizes. One that is missing or too short is ignored.
+void ReadDs64(ChunkWalk& w, std::optional<std::uint64_t>& riffSize) {
+  MMCKINFO ck{};
+  if (mmioDescend(w.h.file, &ck, nullptr, 0) != 0 || ck.ckid != kFourCCDs64 ||
+      ck.cksize < kDs64Size) {
+    return;
+  }
+  std::uint8_t body[kDs64SampleCountAt];
+  if (!ReadExactly(w.h.file, body, sizeof body)) return;
+  w.h.ds64Offset = ck.dwDataOffset;
+  riffSize = ReadU64(body + kDs64RiffSizeAt);
+  w.ds64DataSize = ReadU64(body + kDs64DataSizeAt);
+}
+
+// Measures the file, finds the RIFF size (in "ds64" for RF64) and fits it to the file,
+// positions after the form type and makes the empty lists.
+int BeginWalk(ChunkWalk& w, const MMCKINFO& riff) {
   const std::int64_t end = mmioSeek(w.h.file, 0, SEEK_FROM_END);
   if (end < 0 || !SeekTo(w.h.file, riff.dwDataOffset + 4)) return kWaveIOReadFailed;
   w.fileSize = static_cast<std::uint64_t>(end);
-  if (riff.dwDataOffset + riff.cksize > w.fileSize) {
-    riff.cksize = static_cast<std::uint32_t>(w.fileSize - riff.dwDataOffset);
+  std::uint64_t riffSize = riff.cksize;
+  w.rf64 = riff.ckid == kFourCCRf64;
+  w.h.rf64 = w.rf64;
+  if (w.rf64) {
+    std::optional<std::uint64_t> ds64RiffSize;
+    ReadDs64(w, ds64RiffSize);
+    if (riff.cksize == kRf64SizeInDs64) riffSize = ds64RiffSize.value_or(w.fileSize);
+    if (!SeekTo(w.h.file, riff.dwDataOffset + 4)) return kWaveIOReadFailed;
   }
-  w.riffEnd = riff.dwDataOffset + riff.cksize;
+  w.riffEnd = riff.dwDataOffset + std::min(riffSize, w.fileSize - riff.dwDataOffset);
   w.dataEnd = w.fileSize;
   if (int code = InfoListCreate(w.h.info); code != kRiffOk) return code;
   return DispListCreate(w.h.disp);
 }
 
+// The 64-bit size of a chunk: in an RF64 file a data size of 0xFFFFFFFF is the one in "ds64",
+// or without that the rest of the file.
+std::uint64_t ChunkSize(const ChunkWalk& w, const MMCKINFO& ck) {
+  if (!w.rf64 || ck.ckid != kFourCCData || ck.cksize != kRf64SizeInDs64) return ck.cksize;
+  return w.ds64DataSize.value_or(w.fileSize - std::min(w.fileSize, ck.dwDataOffset));
+}
+
 // A chunk that runs past the RIFF chunk ends the walk once the format and the data are known
 // (false); before that it is read, up to the end of the file.
-bool FitChunk(const ChunkWalk& w, MMCKINFO& ck) {
-  if (ck.dwDataOffset + ck.cksize <= w.riffEnd) return true;
+// (The walk descends only where a whole header lies inside the RIFF chunk, and the RIFF chunk
+// lies inside the file, so the differences below cannot wrap.)
+bool FitChunk(const ChunkWalk& w, MMCKINFO& ck, std::uint64_t& size) {
+  if (size <= w.riffEnd - ck.dwDataOffset) return true;
   if (w.haveFormat && w.dataSeen) return false;
-  if (ck.dwDataOffset + ck.cksize > w.fileSize) {
-    ck.cksize = static_cast<std::uint32_t>(w.fileSize - ck.dwDataOffset);
-  }
+  size = std::min(size, w.fileSize - ck.dwDataOffset);
+  ck.cksize = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFF));
   return true;
 }
 
-// The one chunk loop: it ends cleanly where no further chunk header is whole.
-int WalkChunks(ChunkWalk& w, const MMCKINFO& riff) {
+// The one chunk loop: it ends cleanly where no further chunk header is whole inside the RIFF
+// chunk.
+int WalkChunks(ChunkWalk& w) {
   for (;;) {
+    const std::int64_t at = mmioSeek(w.h.file, 0, SEEK_FROM_CURRENT);
+    if (at < 0 || static_cast<std::uint64_t>(at) + kChunkHeaderBytes > w.riffEnd) {
+      return kWaveIOOk;
+    }
     MMCKINFO ck{};
-    if (mmioDescend(w.h.file, &ck, &riff, 0) != 0) return kWaveIOOk;
+    if (mmioDescend(w.h.file, &ck, nullptr, 0) != 0) return kWaveIOOk;
     // The data end at the next chunk's header, also when that chunk lies past the RIFF chunk.
     if (w.previousWasData) w.dataEnd = ck.dwDataOffset - kChunkHeaderBytes;
     w.previousWasData = false;
-    if (!FitChunk(w, ck)) return kWaveIOOk;
+    std::uint64_t size = ChunkSize(w, ck);
+    if (!FitChunk(w, ck, size)) return kWaveIOOk;
+    w.chunkSize = size;
     const int step = HandleChunk(w, ck);
     if (step == kEndWalk) return kWaveIOOk;
     if (step != kWaveIOOk) return step;
     // A chunk that cannot be left ends the walk when audio was found, and fails it otherwise.
-    if (mmioAscend(w.h.file, &ck, 0) != 0) return w.HasAudio() ? kWaveIOOk : kWaveIOReadFailed;
+    if (!SeekTo(w.h.file, ck.dwDataOffset + size + (size & 1))) {
+      return w.HasAudio() ? kWaveIOOk : kWaveIOReadFailed;
+    }
   }
 }
 
@@ -289,11 +341,58 @@ int SettlePcmFields(TWaveFormatEx* format, std::uint16_t blockAlign) {
   return kWaveIOOk;
 }
 
+// ---- writing ----
+
+// The file offset where a block of `count` data bytes at the current position goes, or -1 when
+// it may not be written: no "data" chunk (a file read without one), a position before the data,
+// an RF64 file without "ds64", or a RIFF file whose 32-bit size could not hold the finished
+// file (data, pad byte, "fact" chunk, lists and trailing chunks).
+std::int64_t DataWriteOffset(const TWaveIOHandle* h, std::int64_t count) {
+  const std::int64_t at = mmioSeek(h->file, 0, SEEK_FROM_CURRENT);
+  if (h->dataOffset == 0 || at < static_cast<std::int64_t>(h->dataOffset)) return -1;
+  if (h->rf64) return h->ds64Offset != 0 ? at : -1;
+  const std::uint64_t dataExtent =
+      std::max<std::uint64_t>(static_cast<std::uint64_t>(at + count) - h->dataOffset, h->dataBytes);
+  const std::uint64_t riffSize = h->dataOffset - kChunkHeaderBytes + dataExtent + (dataExtent & 1) +
+                                 kFactChunkSize + DispListWrittenSize(h->disp.get()) +
+                                 InfoListWrittenSize(h->info.get()) +
+                                 RiffChunksWrittenSize(h->trailingChunks);
+  return riffSize > kMaxRiffSize ? -1 : at;
+}
+
+// Counts `count` bytes at file offset `at` as written data.
+void CountWritten(TWaveIOHandle* h, std::int64_t at, std::int64_t count) {
+  h->data.dwFlags |= MMIO_DIRTY;
+  const std::int64_t p = at + count - static_cast<std::int64_t>(h->dataOffset);
+  h->position = WaveIOBytesToSamples(*h, p);
+  if (static_cast<std::uint64_t>(p) > h->dataBytes) h->dataBytes = static_cast<std::uint64_t>(p);
+  if (h->position > h->samples) h->samples = h->lastSample = h->position;
+  h->bytesLeft = WaveIOSamplesToBytes(*h, h->lastSample - h->position);
+}
+
 // ---- finalizing ----
 
 bool WriteU32At(HMMIO file, std::uint64_t offset, std::uint32_t value) {
   const auto bytes = platform::U32Bytes(value);
   return SeekTo(file, offset) && mmioWrite(file, bytes.data(), 4) == 4 && mmioFlush(file, 0) == 0;
+}
+
+// The true sizes of an RF64 file go into its "ds64" chunk; its 32-bit RIFF and data size fields
+// say so.
+bool WriteRf64Sizes(const TWaveIOHandle* h, std::uint64_t riffSize, std::uint64_t dataBytes,
+                    std::int64_t samples) {
+  std::array<std::uint8_t, kDs64SampleCountAt + 8> body{};
+  const auto put64 = [&body](std::uint64_t at, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) body[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  };
+  put64(kDs64RiffSizeAt, riffSize);
+  put64(kDs64DataSizeAt, dataBytes);
+  put64(kDs64SampleCountAt, static_cast<std::uint64_t>(std::max<std::int64_t>(samples, 0)));
+  const auto n = static_cast<std::int64_t>(body.size());
+  return h->ds64Offset != 0 && SeekTo(h->file, h->ds64Offset) &&
+         mmioWrite(h->file, body.data(), n) == n && mmioFlush(h->file, 0) == 0 &&
+         WriteU32At(h->file, 4, kRf64SizeInDs64) &&
+         WriteU32At(h->file, h->dataOffset - 4, kRf64SizeInDs64);
 }
 
 // The disk is full: the buffered data cannot be written. The header is completed in place
@@ -305,13 +404,18 @@ void CompleteInPlace(TWaveIOHandle* h) {
   if (end < static_cast<std::int64_t>(h->dataOffset)) return;
   const std::uint64_t align = std::max<std::uint16_t>(h->Format()->nBlockAlign, 1);
   std::uint64_t bytes = std::min<std::uint64_t>(end - h->dataOffset, h->dataBytes);
-  bytes = std::min<std::uint64_t>(bytes - bytes % align, kMaxRiffSize);
+  bytes -= bytes % align;
+  if (!h->rf64) bytes = std::min<std::uint64_t>(bytes, kMaxRiffSize);
   const std::uint64_t riffSize = h->dataOffset - kChunkHeaderBytes + bytes;
-  if (riffSize > kMaxRiffSize) return;
-  if (WriteU32At(h->file, h->dataOffset - 4, static_cast<std::uint32_t>(bytes)) &&
-      WriteU32At(h->file, 4, static_cast<std::uint32_t>(riffSize))) {
+  const std::int64_t samples = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(bytes));
+  const bool ok =
+      h->rf64 ? WriteRf64Sizes(h, riffSize, bytes, samples)
+              : riffSize <= kMaxRiffSize &&
+                    WriteU32At(h->file, h->dataOffset - 4, static_cast<std::uint32_t>(bytes)) &&
+                    WriteU32At(h->file, 4, static_cast<std::uint32_t>(riffSize));
+  if (ok) {
     h->dataBytes = bytes;
-    h->samples = h->lastSample = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(bytes));
+    h->samples = h->lastSample = samples;
     h->fileSize = static_cast<std::uint64_t>(end);
   }
 }
@@ -326,15 +430,36 @@ bool PrepareRewrite(TWaveIOHandle* h) {
   return SeekTo(h->file, h->dataOffset + h->dataBytes);
 }
 
-// The data chunk's size, the "fact" chunk, the lists and the RIFF size, at the end of the data.
-bool WriteClosingChunks(TWaveIOHandle* h) {
+// What follows the data (and its pad byte): "fact", the DISP chunks, the INFO list and the
+// trailing chunks.
+bool WriteChunksAfterData(TWaveIOHandle* h) {
   MMCKINFO fact{};
   fact.ckid = kFourCCFact;
   const auto factValue = platform::U32Bytes(LowU32(h->samples));
-  return mmioAscend(h->file, &h->data, 0) == 0 && mmioCreateChunk(h->file, &fact, 0) == 0 &&
-         mmioWrite(h->file, factValue.data(), 4) == 4 && mmioAscend(h->file, &fact, 0) == 0 &&
-         DispListWrite(h->file, h->disp.get()) == kRiffOk &&
-         InfoListWrite(h->file, h->info.get()) == kRiffOk && mmioAscend(h->file, &h->riff, 0) == 0;
+  return mmioCreateChunk(h->file, &fact, 0) == 0 && mmioWrite(h->file, factValue.data(), 4) == 4 &&
+         mmioAscend(h->file, &fact, 0) == 0 && DispListWrite(h->file, h->disp.get()) == kRiffOk &&
+         InfoListWrite(h->file, h->info.get()) == kRiffOk &&
+         RiffChunksWrite(h->file, h->trailingChunks) == kRiffOk;
+}
+
+// RIFF: the data chunk's size, the chunks after the data and the RIFF size, at the end of the
+// data.
+bool WriteClosingChunks(TWaveIOHandle* h) {
+  return mmioAscend(h->file, &h->data, 0) == 0 && WriteChunksAfterData(h) &&
+         mmioAscend(h->file, &h->riff, 0) == 0;
+}
+
+// RF64: the pad byte and the chunks after the data, then the sizes in "ds64".
+bool WriteClosingChunksRf64(TWaveIOHandle* h) {
+  const char pad = 0;
+  if (h->ds64Offset == 0 || !SeekTo(h->file, h->dataOffset + h->dataBytes) ||
+      ((h->dataBytes & 1) != 0 && mmioWrite(h->file, &pad, 1) != 1) || !WriteChunksAfterData(h)) {
+    return false;
+  }
+  const std::int64_t end = mmioSeek(h->file, 0, SEEK_FROM_CURRENT);
+  return end >= static_cast<std::int64_t>(kChunkHeaderBytes) &&
+         WriteRf64Sizes(h, static_cast<std::uint64_t>(end) - kChunkHeaderBytes, h->dataBytes,
+                        h->samples);
 }
 
 // Completes a file whose data were written. When the buffered data cannot reach the disk, or
@@ -345,8 +470,10 @@ int CompleteFile(TWaveIOHandle* h) {
     CompleteInPlace(h);
     return kWaveIOFlushFailed;
   }
-  const bool ok = ((info.dwFlags & MMIO_CREATE) != 0 || PrepareRewrite(h)) &&
-                  WriteClosingChunks(h) && mmioFlush(h->file, 0) == 0;
+  const bool created = (info.dwFlags & MMIO_CREATE) != 0;
+  const bool closed =
+      h->rf64 ? WriteClosingChunksRf64(h) : (created || PrepareRewrite(h)) && WriteClosingChunks(h);
+  const bool ok = closed && mmioFlush(h->file, 0) == 0;
   const std::int64_t end = ok ? mmioSeek(h->file, 0, SEEK_FROM_END) : -1;
   if (end < 0) {
     CompleteInPlace(h);
@@ -390,7 +517,7 @@ int WaveIOReadInfo(WaveIOHandlePtr& out, const std::string& path, const MMIOINFO
 
   ChunkWalk walk{*h};
   if (int code = BeginWalk(walk, riff); code != kWaveIOOk) return code;
-  if (int code = WalkChunks(walk, riff); code != kWaveIOOk) return code;
+  if (int code = WalkChunks(walk); code != kWaveIOOk) return code;
 
   // Validity is decided here, once the walk has found what there is.
   if (!walk.haveFormat) return kWaveIONoFormat;
@@ -442,12 +569,26 @@ int WaveIOFromFormat(WaveIOHandlePtr& out, const TWaveFormatEx* format) {
   return kWaveIOOk;
 }
 
+int WaveIOSetInfoText(TWaveIOHandle* h, const char* id, std::string text) {
+  if (h == nullptr) return kWaveIONoHandle;
+  if (id == nullptr) return kWaveIONoInfoItem;
+  if (!h->info) {
+    if (int code = InfoListCreate(h->info); code != kRiffOk) return code;
+  }
+  TInfoItem* item = InfoListFind(h->info.get(), mmioStringToFOURCC(id, 0));
+  if (item == nullptr) return kWaveIONoInfoItem;
+  // Offset 0: the text replaces what the file had for this item, if anything.
+  InfoListSetText(h->info.get(), item, kInfoStateRead, std::move(text), 0);
+  return kWaveIOOk;
+}
+
 int WaveIOCreateFile(TWaveIOHandle* h, const std::string& path) {
   if (h == nullptr) return kWaveIONoHandle;
   HMMIO file = mmioOpen(path.c_str(), nullptr, MMIO_ALLOCBUF | MMIO_CREATE | MMIO_READWRITE);
   if (file == nullptr) return kWaveIOCannotOpen;  // nothing was made, so nothing is deleted
   MMCKINFO riff{};
   riff.fccType = kFourCCWave;
+  MMCKINFO ds64{};
   MMCKINFO fmt{};
   fmt.ckid = kFourCCFmt;
   fmt.cksize = static_cast<std::uint32_t>(stream::WaveFormatSize(h->Format()));
@@ -455,10 +596,25 @@ int WaveIOCreateFile(TWaveIOHandle* h, const std::string& path) {
   MMCKINFO data{};
   data.ckid = kFourCCData;
   const auto fmtSize = static_cast<std::int64_t>(fmtBytes.size());
-  const bool ok = mmioCreateChunk(file, &riff, MMIO_CREATERIFF) == 0 &&
-                  mmioCreateChunk(file, &fmt, 0) == 0 &&
-                  mmioWrite(file, fmtBytes.data(), fmtSize) == fmtSize &&
-                  mmioAscend(file, &fmt, 0) == 0 && mmioCreateChunk(file, &data, 0) == 0;
+  bool ok = false;
+  if (h->rf64) {
+    // The sizes stay 0 in "ds64" until the file is completed.
+    riff.ckid = kFourCCRf64;
+    riff.cksize = kRf64SizeInDs64;
+    ds64.ckid = kFourCCDs64;
+    ds64.cksize = kDs64Size;
+    data.cksize = kRf64SizeInDs64;
+    const auto form = platform::U32Bytes(kFourCCWave);
+    const std::array<std::uint8_t, kDs64Size> zeros{};
+    ok = mmioCreateChunk(file, &riff, 0) == 0 && mmioWrite(file, form.data(), 4) == 4 &&
+         mmioCreateChunk(file, &ds64, 0) == 0 &&
+         mmioWrite(file, zeros.data(), kDs64Size) == kDs64Size;
+  } else {
+    ok = mmioCreateChunk(file, &riff, MMIO_CREATERIFF) == 0;
+  }
+  ok = ok && mmioCreateChunk(file, &fmt, 0) == 0 &&
+       mmioWrite(file, fmtBytes.data(), fmtSize) == fmtSize && mmioAscend(file, &fmt, 0) == 0 &&
+       mmioCreateChunk(file, &data, 0) == 0;
   if (!ok) {
     CloseRiffFile(file);
     RiffFileDelete(path);
@@ -468,6 +624,7 @@ int WaveIOCreateFile(TWaveIOHandle* h, const std::string& path) {
   h->riff = riff;
   h->data = data;
   h->dataOffset = data.dwDataOffset;
+  h->ds64Offset = ds64.dwDataOffset;
   h->name = path;
   h->samples = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(h->dataBytes));
   h->firstSample = 0;
@@ -547,27 +704,21 @@ std::int64_t WaveIORead(TWaveIOHandle* h, void* buffer, std::int64_t count) {
 
 std::int64_t WaveIOWrite(TWaveIOHandle* h, const void* buffer, std::int64_t count) {
   if (h == nullptr || h->file == nullptr || count <= 0) return -1;
-  const std::int64_t at = mmioSeek(h->file, 0, SEEK_FROM_CURRENT);
-  // Without a "data" chunk (a file read without one) there is nowhere to write.
-  if (h->dataOffset == 0 || at < static_cast<std::int64_t>(h->dataOffset)) return -1;
-  // Refuse a block that would take the finished file past what its 32-bit RIFF size can hold:
-  // data, pad byte, "fact" chunk and the lists that are written after the data.
-  const std::uint64_t dataExtent =
-      std::max<std::uint64_t>(static_cast<std::uint64_t>(at + count) - h->dataOffset, h->dataBytes);
-  const std::uint64_t riffSize = h->dataOffset - 8 + dataExtent + (dataExtent & 1) +
-                                 kFactChunkSize + DispListWrittenSize(h->disp.get()) +
-                                 InfoListWrittenSize(h->info.get());
-  if (riffSize > kMaxRiffSize) return -1;
+  const std::int64_t at = DataWriteOffset(h, count);
+  if (at < 0) return -1;
   const std::int64_t w = mmioWrite(h->file, buffer, count);
   if (w == 0) return 0;
   if (w < 0) return -1;
-  h->data.dwFlags |= MMIO_DIRTY;
-  const std::int64_t p = at + w - static_cast<std::int64_t>(h->dataOffset);
-  h->position = WaveIOBytesToSamples(*h, p);
-  if (static_cast<std::uint64_t>(p) > h->dataBytes) h->dataBytes = static_cast<std::uint64_t>(p);
-  if (h->position > h->samples) h->samples = h->lastSample = h->position;
-  h->bytesLeft = WaveIOSamplesToBytes(*h, h->lastSample - h->position);
+  CountWritten(h, at, w);
   return w;
+}
+
+std::int64_t WaveIOSkipData(TWaveIOHandle* h, std::int64_t count) {
+  if (h == nullptr || h->file == nullptr || count <= 0) return -1;
+  const std::int64_t at = DataWriteOffset(h, count);
+  if (at < 0 || mmioSeek(h->file, count, SEEK_FROM_CURRENT) != at + count) return -1;
+  CountWritten(h, at, count);
+  return count;
 }
 
 int WaveIOFinalize(TWaveIOHandle* h) {

@@ -28,12 +28,16 @@ constexpr int kWaveIOFlushFailed = 110;     // written data cannot reach the dis
 constexpr int kWaveIOFinalizeFailed = 111;  // the sizes, "fact" or lists cannot be written
 constexpr int kWaveIOCloseFailed = 112;     // the last buffered bytes are lost on closing
 constexpr int kWaveIONotOpen = 113;         // the call needs an open file
+constexpr int kWaveIONoInfoItem = 114;      // an id that the INFO list has no item for
 
 // The largest RIFF size field: a file may hold 4 GiB - 1 bytes after its first 8.
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
 
-// Counts and positions are 64-bit inside, so data between 2 GiB and 4 GiB are handled; the file
-// layout keeps its 32-bit fields.
+// The 32-bit size field of an RF64 file that says "the size is in ds64".
+constexpr std::uint32_t kRf64SizeInDs64 = 0xFFFFFFFF;
+
+// Counts and positions are 64-bit inside. A "RIFF" file keeps its 32-bit fields, so it holds up
+// to 4 GiB; an "RF64" file keeps its 64-bit sizes in a "ds64" chunk and has no such limit.
 struct TWaveIOHandle {
   std::uint32_t mode = kRiffModeNew;
   HMMIO file = nullptr;  // null whenever the file is closed
@@ -51,6 +55,13 @@ struct TWaveIOHandle {
   std::optional<MMIOINFO> memory;  // the memory description (mode 4)
   std::unique_ptr<TDispList> disp;
   std::unique_ptr<TInfoList> info;
+  // "RF64" instead of "RIFF": set by the caller before WaveIOCreateFile, and by the reader for an
+  // RF64 file.
+  bool rf64 = false;
+  std::uint64_t ds64Offset = 0;  // file offset of the "ds64" chunk's body; 0 = none
+  // Chunks written after the INFO list when a file is completed, in this order (the reader
+  // leaves it empty).
+  std::vector<RiffChunk> trailingChunks;
   // At least 18 bytes: the format record in host order (read from the file's little-endian
   // fields) and its extra bytes as stored.
   std::vector<char> format;
@@ -69,8 +80,10 @@ using WaveIOHandlePtr = std::unique_ptr<TWaveIOHandle>;
 std::int64_t WaveIOBytesToSamples(const TWaveIOHandle& handle, std::int64_t bytes);
 std::int64_t WaveIOSamplesToBytes(const TWaveIOHandle& handle, std::int64_t samples);
 
-// Reads the description of the RIFF `form` file at `path` (modes 0 and 1) or of the memory
-// image that `memory` describes (mode 4), and leaves the file closed. kWaveIOCannotOpen when it
+// Reads the description of the RIFF (or RF64) `form` file at `path` (modes 0 and 1) or of the
+// memory image that `memory` describes (mode 4), and leaves the file closed. In an RF64 file the
+// sizes given as 0xFFFFFFFF are taken from its "ds64" chunk; without a usable one they reach to
+// the end of the file. kWaveIOCannotOpen when it
 // is no RIFF file of that form, kWaveIOReadFailed when its chunks cannot be read,
 // kWaveIONoFormat without a usable format.
 int WaveIOReadInfo(WaveIOHandlePtr& handle, const std::string& path, const MMIOINFO* memory,
@@ -78,8 +91,13 @@ int WaveIOReadInfo(WaveIOHandlePtr& handle, const std::string& path, const MMIOI
 bool IsWaveFile(const std::string& path, std::uint32_t mode);
 int WaveIOFromMemory(WaveIOHandlePtr& handle, const void* address, std::int64_t length);
 int WaveIOFromFormat(WaveIOHandlePtr& handle, const stream::TWaveFormatEx* format);
-// kWaveIOCannotOpen when the path cannot be created; kWaveIOWriteFailed when the header cannot be
-// written (the half-made file is removed).
+// Sets the text of the INFO item `id` (four characters, e.g. "INAM"; UTF-8 text) that the file
+// gets when it is completed; an empty text removes the item. kWaveIONoHandle without a handle,
+// kWaveIONoInfoItem for an id that the INFO table does not have.
+int WaveIOSetInfoText(TWaveIOHandle* handle, const char* id, std::string text);
+// Creates the file and writes its header: "RIFF", or with handle->rf64 "RF64" and a "ds64"
+// chunk, then "fmt " and the "data" header. kWaveIOCannotOpen when the path cannot be created;
+// kWaveIOWriteFailed when the header cannot be written (the half-made file is removed).
 int WaveIOCreateFile(TWaveIOHandle* handle, const std::string& path);
 // Opens a closed handle's file again and goes to its position: kWaveIOCannotOpen or the seek's
 // result.
@@ -92,13 +110,19 @@ int WaveIOSeek(TWaveIOHandle* handle, std::int64_t sample);
 // Bytes read, or -1 (no handle, file closed, nothing left, I/O error).
 std::int64_t WaveIORead(TWaveIOHandle* handle, void* buffer, std::int64_t count);
 // Bytes written; 0 when nothing could be written; -1 without an open file, for count 0, on an
-// I/O error, or when the data would make the RIFF size exceed kMaxRiffSize (nothing of such a
-// block is written, so the file stays valid).
+// I/O error, or when the data would make the RIFF size of a "RIFF" file exceed kMaxRiffSize, or
+// for an RF64 file without "ds64" (nothing of such a block is written, so the file stays valid).
 std::int64_t WaveIOWrite(TWaveIOHandle* handle, const void* buffer, std::int64_t count);
-// Completes a written file (data size, "fact", lists, RIFF size) and closes it; a file only read
-// is just closed. kWaveIOFlushFailed when written data cannot reach the disk (the file is then
-// completed in place with what did), kWaveIOFinalizeFailed when the closing chunks cannot be
-// written, kWaveIOCloseFailed when closing loses the last buffered bytes.
+// Advances the write position by `count` bytes of data without writing them, as WaveIOWrite
+// would after writing them (same results and limits). Skipped bytes past the end of the file
+// become a hole that reads as zeros and takes no room where the file system keeps sparse files;
+// this lets the layout of files with more than 4 GiB of data be checked without writing them.
+std::int64_t WaveIOSkipData(TWaveIOHandle* handle, std::int64_t count);
+// Completes a written file (data size, "fact", lists, trailing chunks, RIFF size; in an RF64 file
+// the sizes and sample count in "ds64", the "fact" count clamped to 32 bits) and closes it; a
+// file only read is just closed. kWaveIOFlushFailed when written data cannot reach the disk (the
+// file is then completed in place with what did), kWaveIOFinalizeFailed when the closing chunks
+// cannot be written, kWaveIOCloseFailed when closing loses the last buffered bytes.
 int WaveIOFinalize(TWaveIOHandle* handle);
 int WaveIOFree(WaveIOHandlePtr& handle);
 

@@ -88,8 +88,10 @@ TEST(WaveCorpusTest, KnownFiles) {
       {"tinytag-zero_value_properties.wav", kWaveIONoFormat},
       {"tinytag-empty_file.wav", kWaveIOCannotOpen},
       {"tinytag-invalid_file.wav", kWaveIOCannotOpen},
-      {"scipy-test-44100Hz-be-1ch-4bytes.wav", kWaveIOCannotOpen},       // "RIFX"
-      {"scipy-test-44100Hz-le-1ch-4bytes-rf64.wav", kWaveIOCannotOpen},  // "RF64"
+      {"scipy-test-44100Hz-be-1ch-4bytes.wav", kWaveIOCannotOpen},  // "RIFX"
+      // RF64: the first keeps a real 32-bit data size, the second takes it from "ds64".
+      {"scipy-test-44100Hz-le-1ch-4bytes-rf64.wav", 0, 0xFFFE, 1, 44100, 32, 116, 17640, 4410},
+      {"scipy-test-8000Hz-le-3ch-5S-24bit-rf64.wav", 0, 1, 3, 8000, 24, 80, 45, 5},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.file);
