@@ -13,10 +13,11 @@
 // length the scan cannot predict (a format change part-way, fewer frames than the LAME header
 // announced) are decoded once. Time is the decoded PCM length in milliseconds, rounded.
 //
-// Output format. The format announced at binding (16-bit, the stream's first sample rate, one or
-// two channels after the channel mode) is forced on libmpg123, so a stream whose channel count
-// or sample rate changes part-way is converted (channels mixed or duplicated, rates resampled by
-// libmpg123's NtoM resampler) instead of changing the format under the caller.
+// Output format. The format announced at binding (the stream's first sample rate, one or two
+// channels after the channel mode, samples of the chosen format) is forced on libmpg123, so a
+// stream whose channel count or sample rate changes part-way is converted (channels mixed or
+// duplicated, rates resampled by libmpg123's NtoM resampler) instead of changing the format under
+// the caller.
 #include "mpegdec/BoundFile.h"
 
 #include <algorithm>
@@ -65,7 +66,7 @@ bool countByDecoding(Decoder& decoder, int64_t& samples) {
     idle = scratch.empty() ? idle + 1 : 0;
     if (status != Decoder::Status::Ok || idle > Decoder::kMaxIdleReads) break;
   }
-  samples = bytes / (2 * decoder.channels());
+  samples = bytes / decoder.frameBytes();
   return true;
 }
 
@@ -103,7 +104,7 @@ int32_t BoundFile::bind(const char* name, const BindSettings& settings,
   if (file->file_.get() < 0) return MPEG_ERR_OPEN_FAILED;
   Located located;
   if (const int32_t rc = file->locate(settings, located); rc != MPEG_OK) return rc;
-  if (const int32_t rc = file->measure(located, settings.channelMode); rc != MPEG_OK) return rc;
+  if (const int32_t rc = file->measure(located, settings); rc != MPEG_OK) return rc;
   out = std::move(file);
   return MPEG_OK;
 }
@@ -142,13 +143,13 @@ int32_t BoundFile::locate(const BindSettings& settings, Located& located) {
 }
 
 // Measures the stream: frames, exact PCM length and the stream parameters.
-int32_t BoundFile::measure(const Located& located, int channelMode) {
+int32_t BoundFile::measure(const Located& located, const BindSettings& settings) {
   const FrameHeader& first = located.run.first;
   streamChannels_ = first.channels();
   firstMode_ = first.mode;
   streamRate_ = first.sampleRate;
   samplesPerFrame_ = first.samplesPerFrame;
-  if (!prepareOutput(channelMode)) return MPEG_ERR_DECODE_FAILED;
+  if (!prepareOutput(settings.channelMode, settings.sampleFormat)) return MPEG_ERR_DECODE_FAILED;
   Decoder::Survey survey;
   if (!decoder_->open() || !decoder_->survey(survey)) return MPEG_ERR_NOT_MPEG;
   int64_t total = 0;
@@ -198,11 +199,15 @@ void BoundFile::describe(const Decoder::Survey& survey, int64_t frames, int64_t 
   info_.BitRate = constant ? survey.bitrate : average;
 }
 
-bool BoundFile::prepareOutput(int channelMode) {
-  if (outputMode_ == channelMode) return true;
+bool BoundFile::prepareOutput(int channelMode, int sampleFormat) {
+  if (outputMode_ == channelMode && outputFormat_ == sampleFormat) return true;
   const int channels = outputChannels(streamChannels_, channelMode);
-  if (!decoder_->setOutput(streamRate_, channels, channelMode)) return false;
+  if (!decoder_->setOutput(streamRate_, channels, channelMode, sampleFormat)) {
+    outputMode_ = outputFormat_ = -1;
+    return false;
+  }
   outputMode_ = channelMode;
+  outputFormat_ = sampleFormat;
   return true;
 }
 

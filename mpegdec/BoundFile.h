@@ -19,6 +19,7 @@ struct BindSettings {
   int64_t trailingBytes = 0;  // bytes at the end of the file that are not audio
   int64_t fileOffset = 0;     // where the audio starts in a file that is not RIFF wrapped
   int channelMode = MPEG_CHANNEL_BOTH;
+  int sampleFormat = MPEG_SAMPLES_S16;
 };
 
 class BoundFile {
@@ -28,8 +29,9 @@ class BoundFile {
   static int32_t bind(const char* name, const BindSettings& settings,
                       std::unique_ptr<BoundFile>& out);
 
-  // Sets the decoder's output up for `channelMode` unless it already is; false on failure.
-  bool prepareOutput(int channelMode);
+  // Sets the decoder's output up for `channelMode` and `sampleFormat` unless it already is;
+  // false on failure.
+  bool prepareOutput(int channelMode, int sampleFormat);
 
   const std::string& name() const { return name_; }
   Decoder& decoder() { return *decoder_; }
@@ -46,7 +48,7 @@ class BoundFile {
  private:
   struct Located;
   int32_t locate(const BindSettings& settings, Located& located);
-  int32_t measure(const Located& located, int channelMode);
+  int32_t measure(const Located& located, const BindSettings& settings);
   int32_t measureLength(const Decoder::Survey& survey, int64_t& total);
   void describe(const Decoder::Survey& survey, int64_t frames, int64_t total);
 
@@ -63,7 +65,8 @@ class BoundFile {
   int64_t totalSamples_ = 0;
   int64_t positionFrames_ = 0;
   bool seekByDecoding_ = false;
-  int outputMode_ = -1;  // the channel mode the decoder is set up for
+  int outputMode_ = -1;    // the channel mode the decoder is set up for
+  int outputFormat_ = -1;  // the sample format the decoder is set up for
 };
 
 // Channels delivered of a stream with `streamChannels` in `channelMode`.

@@ -25,7 +25,28 @@ long monoFlag(int channelMode) {
   }
 }
 
+// libmpg123's encoding for an MPEG_SAMPLES_* value; 0 for none.
+int encodingOf(int sampleFormat) {
+  switch (sampleFormat) {
+    case MPEG_SAMPLES_S16:
+      return MPG123_ENC_SIGNED_16;
+    case MPEG_SAMPLES_S24:
+      return MPG123_ENC_SIGNED_24;
+    case MPEG_SAMPLES_S32:
+      return MPG123_ENC_SIGNED_32;
+    case MPEG_SAMPLES_FLOAT32:
+      return MPG123_ENC_FLOAT_32;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
+
+int sampleBytesOf(int sampleFormat) {
+  const int encoding = encodingOf(sampleFormat);
+  return encoding == 0 ? 0 : mpg123_encsize(encoding);
+}
 
 bool Decoder::libraryReady() {
   static std::once_flag once;
@@ -56,15 +77,19 @@ bool Decoder::create() {
              MPG123_OK;
 }
 
-bool Decoder::setOutput(long rate, int channels, int channelMode) {
+bool Decoder::setOutput(long rate, int channels, int channelMode, int sampleFormat) {
+  const int encoding = encodingOf(sampleFormat);
+  if (encoding == 0) return false;
   rate_ = rate;
   channels_ = channels;
+  encoding_ = encoding;
+  sampleBytes_ = mpg123_encsize(encoding);
   return mpg123_param2(handle_, MPG123_REMOVE_FLAGS, MPG123_FORCE_MONO, 0) == MPG123_OK &&
          (channels != 1 ||
           mpg123_param2(handle_, MPG123_ADD_FLAGS, monoFlag(channelMode), 0) == MPG123_OK) &&
          mpg123_format_none(handle_) == MPG123_OK &&
-         mpg123_format(handle_, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO,
-                       MPG123_ENC_SIGNED_16) == MPG123_OK;
+         mpg123_format(handle_, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO, encoding) ==
+             MPG123_OK;
 }
 
 bool Decoder::open() {
@@ -104,11 +129,15 @@ bool Decoder::seek(int64_t sample) {
 }
 
 Decoder::Status Decoder::decode(PcmBuffer& out) {
-  uint8_t* const space = out.appendUninitialised(kDecodeChunk);
+  // libmpg123 fills the room it is given, splitting a sample frame if that is what fits; room
+  // for whole sample frames only keeps them whole.
+  const size_t frame = size_t(frameBytes());
+  const size_t room = kDecodeChunk - kDecodeChunk % frame;
+  uint8_t* const space = out.appendUninitialised(room);
   size_t done = 0;
-  const int rc = mpg123_read(handle_, space, kDecodeChunk, &done);
-  done -= done % size_t(2 * channels_);
-  out.dropBack(kDecodeChunk - done);
+  const int rc = mpg123_read(handle_, space, room, &done);
+  done -= done % frame;
+  out.dropBack(room - done);
   switch (rc) {
     case MPG123_OK:
       return Status::Ok;
@@ -125,7 +154,12 @@ bool Decoder::formatUnchanged() {
   long rate = 0;
   int channels = 0, encoding = 0;
   return mpg123_getformat(handle_, &rate, &channels, &encoding) == MPG123_OK && rate == rate_ &&
-         channels == channels_ && encoding == MPG123_ENC_SIGNED_16;
+         channels == channels_ && encoding == encoding_;
+}
+
+int64_t Decoder::takeClipped() {
+  const long clipped = mpg123_clip(handle_);
+  return clipped > 0 ? clipped : 0;
 }
 
 // Keeps the frame index of a scan, so that later opens seek without reading ahead.

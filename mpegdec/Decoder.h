@@ -1,4 +1,5 @@
-// One libmpg123 handle decoding the frames of one file to 16-bit PCM in a fixed output format.
+// One libmpg123 handle decoding the frames of one file to PCM in a fixed output format (16-bit,
+// 24-bit, 32-bit or float samples).
 // Everything that speaks to libmpg123 is here.
 // Threading: one instance's calls, on the thread that calls the instance; libmpg123 itself is
 // initialised once per process (libraryReady, any thread).
@@ -16,6 +17,9 @@
 struct mpg123_handle_struct;
 
 namespace mpegdec {
+
+// Bytes of one sample in `sampleFormat` (MPEG_SAMPLES_*); 0 for a value that is none.
+int sampleBytesOf(int sampleFormat);
 
 class Decoder {
  public:
@@ -50,8 +54,8 @@ class Decoder {
   // Makes the libmpg123 handle; false when it cannot.
   bool create();
   // The output format of the next open: `channelMode` (MPEG_CHANNEL_*) says how two channels
-  // become one when `channels` is 1.
-  bool setOutput(long rate, int channels, int channelMode);
+  // become one when `channels` is 1; `sampleFormat` is an MPEG_SAMPLES_* value.
+  bool setOutput(long rate, int channels, int channelMode, int sampleFormat);
   // Starts the stream afresh. Reopening (rather than seeking back) resets every bit of decoder
   // state, so a restart repeats the first decode sample for sample.
   bool open();
@@ -63,8 +67,13 @@ class Decoder {
   bool seek(int64_t sample);
   // Appends the next decoded bytes (possibly none, always whole sample frames) to `out`.
   Status decode(PcmBuffer& out);
+  // Samples clipped to the output range since the last call (libmpg123 counts them as it
+  // synthesises frames).
+  int64_t takeClipped();
 
   int channels() const { return channels_; }
+  // Bytes of one sample frame (a sample of every channel) in the output format.
+  int frameBytes() const { return channels_ * sampleBytes_; }
   int64_t streamBytes() const { return reader_.size(); }
 
  private:
@@ -75,6 +84,8 @@ class Decoder {
   StreamReader reader_;
   long rate_ = 0;
   int channels_ = 0;
+  int encoding_ = 0;     // libmpg123's MPG123_ENC_* of the output
+  int sampleBytes_ = 2;  // of one channel's sample
   std::vector<off_t> index_;
   off_t indexStep_ = 0;
 };

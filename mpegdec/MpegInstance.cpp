@@ -19,11 +19,20 @@ int32_t mpeg_instance::setChannelMode(int32_t mode) {
   return MPEG_OK;
 }
 
+// The sample size follows the format, so it cannot change while the file is open either.
+int32_t mpeg_instance::setSampleFormat(int32_t format) {
+  if (mpegdec::sampleBytesOf(format) == 0) return MPEG_ERR_BAD_ARGUMENT;
+  if (playback_) return format == settings_.sampleFormat ? MPEG_OK : MPEG_ERR_ALREADY_OPEN;
+  settings_.sampleFormat = format;
+  return MPEG_OK;
+}
+
 int32_t mpeg_instance::bind(const char* name) {
   if (playback_) return MPEG_ERR_ALREADY_OPEN;
   const bool wasBound = bound_ != nullptr;
   bound_.reset();
   closedFrame_ = 0;
+  closedClipped_ = 0;
   const int32_t result = BoundFile::bind(name, settings_, bound_);
   if (bound_ || wasBound) notifyChange();
   return result;
@@ -32,6 +41,7 @@ int32_t mpeg_instance::bind(const char* name) {
 int32_t mpeg_instance::clear() {
   playback_.reset();
   closedFrame_ = 0;
+  closedClipped_ = 0;
   if (bound_) {
     bound_.reset();
     notifyChange();
@@ -42,7 +52,10 @@ int32_t mpeg_instance::clear() {
 int32_t mpeg_instance::open() {
   if (!bound_) return MPEG_ERR_NO_FILE;
   if (playback_) return MPEG_ERR_ALREADY_OPEN;
-  if (!bound_->prepareOutput(settings_.channelMode)) return MPEG_ERR_DECODE_FAILED;
+  closedClipped_ = 0;
+  if (!bound_->prepareOutput(settings_.channelMode, settings_.sampleFormat)) {
+    return MPEG_ERR_DECODE_FAILED;
+  }
   playback_ = std::make_unique<Playback>(*bound_);
   int32_t result = playback_->start();
   // A position set before opening is where decoding starts.
@@ -54,6 +67,7 @@ int32_t mpeg_instance::open() {
 
 int32_t mpeg_instance::close() {
   if (!playback_) return MPEG_ERR_NOT_OPEN;
+  closedClipped_ = playback_->clippedSamples();
   playback_.reset();
   closedFrame_ = 0;  // the next open starts at the first frame again
   return MPEG_OK;
@@ -84,6 +98,10 @@ int32_t mpeg_instance::position() const {
   if (!bound_) return -1;
   if (!playback_) return closedFrame_;
   return mpegdec::clampToInt32(playback_->position() / bound_->samplesPerFrame());
+}
+
+int64_t mpeg_instance::clippedSamples() const {
+  return playback_ ? playback_->clippedSamples() : closedClipped_;
 }
 
 void mpeg_instance::notifyChange() {

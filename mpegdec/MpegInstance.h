@@ -25,6 +25,8 @@ struct mpeg_instance {
   void setDecodeCallback(mpeg_decode_callback callback, void* data);
   int32_t setChannelMode(int32_t mode);
   int channelMode() const { return settings_.channelMode; }
+  int32_t setSampleFormat(int32_t format);
+  int sampleFormat() const { return settings_.sampleFormat; }
 
   // Each returns MPEG_OK or the MPEG_ERR_* number that its entry point documents.
   int32_t bind(const char* name);
@@ -41,6 +43,8 @@ struct mpeg_instance {
   // The frame of the next bytes read; -1 without a bound file.
   int32_t position() const;
   bool done() const { return !playback_ || playback_->done(); }
+  // Samples clipped by the open decoding, or by the last one of the bound file.
+  int64_t clippedSamples() const;
 
  private:
   void notifyChange();
@@ -55,6 +59,8 @@ struct mpeg_instance {
   std::unique_ptr<mpegdec::Playback> playback_;  // non-null while open; reads *bound_
   // While a bound file is not open: the frame at which the next open starts decoding.
   int32_t closedFrame_ = 0;
+  // While a bound file is not open: the clip count of its last decoding.
+  int64_t closedClipped_ = 0;
 };
 
 #endif  // QUELBARIN_MPEGDEC_MPEGINSTANCE_H

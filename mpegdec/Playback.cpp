@@ -48,7 +48,7 @@ int32_t Playback::seek(int32_t frame) {
 }
 
 int32_t Playback::read(void* buffer, int32_t count) {
-  const int64_t sampleBytes = 2 * file_.decoder().channels();
+  const int64_t sampleBytes = file_.decoder().frameBytes();
   const int64_t remaining = file_.totalSamples() - position_;
   if (remaining <= 0) {
     done_ = true;
@@ -68,6 +68,9 @@ int32_t Playback::read(void* buffer, int32_t count) {
 }
 
 void Playback::restart(int64_t at) {
+  // What libmpg123 clipped before this point belongs to the decoding that is given up.
+  file_.decoder().takeClipped();
+  clipped_ = 0;
   pcm_.clear();
   position_ = at;
   discard_ = 0;
@@ -90,6 +93,7 @@ void Playback::fill(size_t bytes) {
   while (pcm_.size() < bytes && !decoderEnded_) {
     const size_t before = pcm_.size();
     const auto status = decoder.decode(pcm_);
+    clipped_ += decoder.takeClipped();
     const size_t got = pcm_.size() - before;
     if (discard_ > 0 && got > 0) dropDiscarded(before);
     idle = got == 0 ? idle + 1 : 0;
@@ -101,7 +105,7 @@ void Playback::fill(size_t bytes) {
 
 // Drops the samples still to discard from those decoded at `from` and after.
 void Playback::dropDiscarded(size_t from) {
-  const size_t sampleBytes = size_t(2 * file_.decoder().channels());
+  const size_t sampleBytes = size_t(file_.decoder().frameBytes());
   const size_t got = pcm_.size() - from;
   const size_t drop = size_t(std::min<int64_t>(discard_, int64_t(got / sampleBytes)));
   pcm_.erase(from, drop * sampleBytes);
@@ -112,7 +116,7 @@ void Playback::dropDiscarded(size_t from) {
 // end the stream a little before the measured length. The missing samples are concealed with
 // silence, so the length announced at binding holds. A decoding error ends it instead.
 void Playback::concealShortfall(size_t bytes) {
-  const size_t sampleBytes = size_t(2 * file_.decoder().channels());
+  const size_t sampleBytes = size_t(file_.decoder().frameBytes());
   const int64_t missing = file_.totalSamples() - position_ - int64_t(pcm_.size() / sampleBytes);
   const size_t shortfall = bytes - std::min(bytes, pcm_.size());
   const int64_t wanted = int64_t((shortfall + sampleBytes - 1) / sampleBytes);

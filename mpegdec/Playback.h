@@ -27,6 +27,8 @@ class Playback {
   // Sample index of the next byte delivered.
   int64_t position() const { return position_; }
   int64_t deliveredBytes() const { return deliveredBytes_; }
+  // Samples clipped since the last start or positioning, as far as decoded.
+  int64_t clippedSamples() const { return clipped_; }
   // The read that delivered the last bytes has happened.
   bool done() const { return done_; }
 
@@ -42,6 +44,7 @@ class Playback {
   int64_t position_ = 0;
   int64_t discard_ = 0;  // decoded samples still to drop (positioning by decoding)
   int64_t deliveredBytes_ = 0;
+  int64_t clipped_ = 0;
   bool decoderEnded_ = false;
   bool decoderFailed_ = false;
   bool done_ = false;

@@ -136,6 +136,27 @@ int32_t mpeg_GetChannelMode(MPEG_HANDLE handle, int32_t* mode) {
   return MPEG_OK;
 }
 
+int32_t mpeg_SetSampleFormat(MPEG_HANDLE handle, int32_t format) {
+  mpeg_instance* instance = lookup(handle);
+  return instance ? instance->setSampleFormat(format) : MPEG_ERR_NO_HANDLE;
+}
+
+int32_t mpeg_GetSampleFormat(MPEG_HANDLE handle, int32_t* format) {
+  mpeg_instance* instance = lookup(handle);
+  if (!instance) return MPEG_ERR_NO_HANDLE;
+  if (!format) return MPEG_ERR_BAD_ARGUMENT;
+  *format = instance->sampleFormat();
+  return MPEG_OK;
+}
+
+int32_t mpeg_GetClipCount(MPEG_HANDLE handle, int64_t* count) {
+  mpeg_instance* instance = lookup(handle);
+  if (!instance) return MPEG_ERR_NO_HANDLE;
+  if (!count) return MPEG_ERR_BAD_ARGUMENT;
+  *count = instance->clippedSamples();
+  return MPEG_OK;
+}
+
 int32_t mpeg_SetPosition(MPEG_HANDLE handle, int32_t frame) {
   mpeg_instance* instance = lookup(handle);
   return instance ? instance->setPosition(frame) : MPEG_ERR_NO_HANDLE;

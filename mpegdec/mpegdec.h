@@ -1,7 +1,8 @@
 /* The MPEG audio decoder library: a flat C interface over libmpg123, built as a shared module
  * (libmmmpeg.so) that the application loads at run time. It decodes MPEG 1, 2 and 2.5 audio,
- * layers I, II and III, to 16-bit little-endian PCM, gapless (encoder delay and padding of
- * LAME/Xing headers are trimmed; of a file cut short, only the delay at its start).
+ * layers I, II and III, to little-endian PCM, gapless (encoder delay and padding of LAME/Xing
+ * headers are trimmed; of a file cut short, only the delay at its start). The samples are
+ * signed 16-bit unless mpeg_SetSampleFormat chooses 24-bit, 32-bit or 32-bit float ones.
  *
  * Conventions. Every function returns MPEG_OK (0) or a positive error number unless it says
  * otherwise; the numbers each function can return are listed with it, and mpeg_GetErrorText
@@ -38,7 +39,7 @@ extern "C" {
 #endif
 
 /* Grows when an entry point is added; the application accepts 20 and above. */
-#define MPEGDEC_VERSION 20
+#define MPEGDEC_VERSION 21
 
 /* Error numbers. */
 #define MPEG_OK 0
@@ -69,6 +70,11 @@ extern "C" {
 #define MPEG_CHANNEL_RIGHT 1
 #define MPEG_CHANNEL_BOTH 2
 #define MPEG_CHANNEL_DOWNMIX 3
+/* Sample formats of the PCM delivered. Zero bytes are silence in each of them. */
+#define MPEG_SAMPLES_S16 0     /* signed 16-bit little-endian (the default) */
+#define MPEG_SAMPLES_S24 1     /* signed 24-bit little-endian, 3 bytes per sample */
+#define MPEG_SAMPLES_S32 2     /* signed 32-bit little-endian */
+#define MPEG_SAMPLES_FLOAT32 3 /* IEEE single, full scale +-1.0, never clipped */
 
 /* The file-info record: 166 bytes, packed, little-endian. */
 #pragma pack(push, 1)
@@ -193,6 +199,28 @@ MPEGDEC_API int32_t mpeg_SetChannelMode(MPEG_HANDLE handle, int32_t mode);
  * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (mode null). */
 MPEGDEC_API int32_t mpeg_GetChannelMode(MPEG_HANDLE handle, int32_t* mode);
 
+/* Sets the sample format (an MPEG_SAMPLES_* value; default MPEG_SAMPLES_S16) of the PCM: every
+ * count of PCM bytes (reads, the decode callback's count) is then in samples of that size.
+ * Takes effect at the next mpeg_OpenFile; the file info does not change. Kept by mpeg_Clear.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (not an MPEG_SAMPLES_* value);
+ * MPEG_ERR_ALREADY_OPEN (the file is open and the format differs from the current one).
+ * Since version 21. */
+MPEGDEC_API int32_t mpeg_SetSampleFormat(MPEG_HANDLE handle, int32_t format);
+
+/* Writes the current MPEG_SAMPLES_* value into *format.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (format null). Since version 21. */
+MPEGDEC_API int32_t mpeg_GetSampleFormat(MPEG_HANDLE handle, int32_t* format);
+
+/* Writes into *count the samples (one per channel, not sample frames) that decoding clipped to
+ * the range of the integer sample formats since the file was opened, reset, or positioned.
+ * libmpg123 counts them as it synthesises whole MPEG frames, so the count runs a little ahead
+ * of the reads and may include samples that are not delivered: the frames decoded ahead of a
+ * position, and the encoder delay and padding that gapless decoding trims. Float samples are
+ * never clipped (the count stays 0). After mpeg_CloseFile the count of the decoding that ended
+ * stays until the next mpeg_OpenFile or binding; it is 0 before the bound file was opened.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (count null). Since version 21. */
+MPEGDEC_API int32_t mpeg_GetClipCount(MPEG_HANDLE handle, int64_t* count);
+
 /* ---- Positions ---- */
 
 /* Frame-exact positioning: the next bytes read are those of frame `frame`, which starts at
@@ -213,7 +241,7 @@ MPEGDEC_API int32_t mpeg_GetPosition(MPEG_HANDLE handle);
 /* ---- Decoding ---- */
 
 /* Opens the bound file for decoding, at the first frame or at the frame set while it was not
- * open; the channel mode is fixed from now until mpeg_CloseFile.
+ * open; the channel mode and the sample format are fixed from now until mpeg_CloseFile.
  * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_NO_FILE; MPEG_ERR_ALREADY_OPEN; MPEG_ERR_DECODE_FAILED
  * (the decoder cannot start or take the output format); MPEG_ERR_SEEK_FAILED (the frame set
  * before opening cannot be reached). After any error but MPEG_ERR_ALREADY_OPEN the file is not
@@ -228,7 +256,8 @@ MPEGDEC_API int32_t mpeg_CloseFile(MPEG_HANDLE handle);
  * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_NOT_OPEN; MPEG_ERR_SEEK_FAILED (as mpeg_SetPosition). */
 MPEGDEC_API int32_t mpeg_ResetFile(MPEG_HANDLE handle);
 
-/* Decodes up to `count` bytes of PCM into buffer, in whole sample frames (2 bytes per channel).
+/* Decodes up to `count` bytes of PCM into buffer, in whole sample frames (one sample per
+ * channel, of 2, 3 or 4 bytes after the sample format).
  * Result: the bytes written, from 0 to count; 0 at the end of the stream or when count is 0.
  * A stream delivers exactly the samples its Time announces: should damage end the decoding a
  * little early, silence makes up the rest; a stream that libmpg123 cannot decode further ends

@@ -48,7 +48,10 @@ void TMMMpeg::FileChanged() {
 void TMMMpeg::UpdatePCMFormat() {
   if (IsEmpty()) return;
   const int channels = (Mode() == smSingleChannel || ChannelMode() != cmBoth) ? 1 : 2;
-  wave::MakePCMFormat(pcmFormat_, 16, channels, static_cast<std::uint32_t>(PlayBackRate()));
+  const std::int32_t format = SampleFormat();
+  const int bits = format == MPEG_SAMPLES_S24 ? 24 : format == MPEG_SAMPLES_S16 ? 16 : 32;
+  wave::MakePCMFormat(pcmFormat_, bits, channels, static_cast<std::uint32_t>(PlayBackRate()));
+  if (format == MPEG_SAMPLES_FLOAT32) pcmFormat_.wFormatTag = kWaveFormatIeeeFloat;
 }
 
 const stream::TWaveFormatEx* TMMMpeg::PCMFormat() const {
@@ -118,6 +121,28 @@ TChannelMode TMMMpeg::ChannelMode() const {
   return static_cast<TChannelMode>(value & 0xFF);
 }
 
+void TMMMpeg::SetSampleFormat(std::int32_t format) {
+  if (fileOpened_) throw EMMMpegError(kChangeWhileOpen);
+  if (Mpeg().SetSampleFormat == nullptr) {
+    if (format != MPEG_SAMPLES_S16) Check(MPEG_ERR_UNSUPPORTED);
+    return;
+  }
+  Check(Mpeg().SetSampleFormat(handle_, format));
+  UpdatePCMFormat();
+}
+
+std::int32_t TMMMpeg::SampleFormat() const {
+  std::int32_t format = MPEG_SAMPLES_S16;
+  if (Mpeg().GetSampleFormat != nullptr) Check(Mpeg().GetSampleFormat(handle_, &format));
+  return format;
+}
+
+std::int64_t TMMMpeg::ClippedSamples() const {
+  std::int64_t count = 0;
+  if (Mpeg().GetClipCount != nullptr) Check(Mpeg().GetClipCount(handle_, &count));
+  return count;
+}
+
 TMpegVersion TMMMpeg::Version() const {
   return IsEmpty() ? v1 : static_cast<TMpegVersion>(info_.Version);
 }
@@ -148,11 +173,13 @@ double TMMMpeg::FrameTime() const {
 
 std::int32_t TMMMpeg::BytesPerFrame() const {
   if (IsEmpty()) return 0;
-  // Rounded to nearest (halves to even), then down to whole 16-bit stereo frames.
+  // Rounded to nearest (halves to even), then down to whole stereo sample frames of the sample
+  // size (4 bytes for 16-bit), which are whole mono ones as well.
   const double bytes = std::nearbyint(pcmFormat_.nAvgBytesPerSec * FrameTime() / 1000.0);
   if (!(bytes > 0)) return 0;
   const auto n = static_cast<std::int32_t>(std::min<double>(bytes, kScratchBytes));
-  return n & ~3;
+  const std::int32_t stereoFrame = 2 * (pcmFormat_.wBitsPerSample / 8);
+  return n - n % stereoFrame;
 }
 
 void TMMMpeg::OpenFile() {
@@ -212,6 +239,7 @@ void TMMMpeg::Assign(const TMMMpeg* source) {
   const std::string name = source->FileName();
   if (!name.empty()) SetFileName(name);
   SetChannelMode(source->ChannelMode());
+  SetSampleFormat(source->SampleFormat());
   // An empty decoder has no position to take over.
   if (!IsEmpty()) SetPosition(source->Position());
 }

@@ -18,8 +18,10 @@ namespace sources {
 
 inline constexpr const char* kChangeWhileOpen = "Change to property while device was open";
 // Scratch space for the frames decoded and dropped while positioning: twice the largest decoded
-// frame of 16-bit stereo PCM (1152 sample frames of 4 bytes).
-constexpr std::int32_t kScratchBytes = 9216;
+// frame in the widest sample format (1152 sample frames of 32-bit stereo, 8 bytes).
+constexpr std::int32_t kScratchBytes = 18432;
+// The format tag of float PCM.
+constexpr std::uint16_t kWaveFormatIeeeFloat = 3;
 constexpr std::int32_t kPositionLeadFrames = 2;
 constexpr int kMaxPositionReads = 10;
 
@@ -43,6 +45,13 @@ class TMMMpeg : public stream::TMMObject {
   bool Exactposition() const { return exactPosition_; }
   void SetChannelMode(TChannelMode mode);
   TChannelMode ChannelMode() const;
+  // The sample format (MPEG_SAMPLES_*, 16-bit by default) of the PCM of the next OpenFile. A
+  // decoder library without the entry point takes 16-bit only.
+  void SetSampleFormat(std::int32_t format);
+  std::int32_t SampleFormat() const;
+  // Samples clipped to the output range by the open decoding (or the last one of the file);
+  // 0 with a decoder library that does not count them.
+  std::int64_t ClippedSamples() const;
 
   TMpegVersion Version() const;
   std::int32_t Layer() const;
@@ -55,7 +64,8 @@ class TMMMpeg : public stream::TMMObject {
   double FrameTime() const;
   const TMpegFileInfo& Info() const { return info_; }
 
-  // The decoded PCM format; null while no file is bound.
+  // The decoded PCM format; null while no file is bound. Integer samples are PCM (tag 1), float
+  // ones tag 3.
   const stream::TWaveFormatEx* PCMFormat() const;
   bool IsEmpty() const;
   bool IsDone() const;

@@ -63,6 +63,13 @@ bool LoadDecoder() {
     b.module = nullptr;
     b.api = MpegApi{};
     platform::ShowErrorMessage(kInvalidDecoderVersion);
+  } else if (a.Version() >= kSampleFormatDecoderVersion) {
+    // Optional: the callers do without them (16-bit samples, no clip count).
+    a.SetSampleFormat =
+        platform::Symbol<decltype(::mpeg_SetSampleFormat)>(b.module, "mpeg_SetSampleFormat");
+    a.GetSampleFormat =
+        platform::Symbol<decltype(::mpeg_GetSampleFormat)>(b.module, "mpeg_GetSampleFormat");
+    a.GetClipCount = platform::Symbol<decltype(::mpeg_GetClipCount)>(b.module, "mpeg_GetClipCount");
   }
   return b.loaded;
 }

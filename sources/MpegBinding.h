@@ -20,9 +20,11 @@ inline constexpr const char* kMpegModuleName = "libmmmpeg.so";
 inline constexpr const char* kUnableToLoadDecoder = "Unable to load MMMPEG32.DLL";
 inline constexpr const char* kInvalidDecoderVersion = "Invalid Mpeg Decoder DLL version";
 constexpr std::int32_t kMinDecoderVersion = 20;
+// The first version with the sample format and clip count entry points.
+constexpr std::int32_t kSampleFormatDecoderVersion = 21;
 
 // One pointer per entry point that the system calls; each has the type the library's header
-// declares. Loading fails unless all of them are there.
+// declares. Loading fails unless all of them are there, but for the optional ones at the end.
 struct MpegApi {
   decltype(&::mpeg_Version) Version = nullptr;
   decltype(&::mpeg_Init) Init = nullptr;
@@ -44,11 +46,16 @@ struct MpegApi {
   decltype(&::mpeg_ReadDataBytes) ReadDataBytes = nullptr;
   decltype(&::mpeg_GetDone) GetDone = nullptr;
   decltype(&::mpeg_GetErrorText) GetErrorText = nullptr;
+  // Optional: loaded from a library of version 21 and above, null otherwise.
+  decltype(&::mpeg_SetSampleFormat) SetSampleFormat = nullptr;
+  decltype(&::mpeg_GetSampleFormat) GetSampleFormat = nullptr;
+  decltype(&::mpeg_GetClipCount) GetClipCount = nullptr;
 };
 
 // Loads the library once (later calls only report whether it is loaded). A missing library, or
-// one older than version 20 or without an entry point of MpegApi, is shown to the user in a
-// message box and gives false.
+// one older than version 20 or without a required entry point of MpegApi, is shown to the user
+// in a message box and gives false. The optional entry points are looked up only in a library
+// of version 21 or above.
 bool LoadDecoder();
 // The entry points; valid only after LoadDecoder returned true.
 const MpegApi& Mpeg();

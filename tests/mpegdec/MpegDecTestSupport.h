@@ -138,6 +138,44 @@ inline std::optional<Pcm> mpg123Decode(const std::string& name, const std::strin
   return mpg123DecodeFile(fixture(name), options);
 }
 
+struct PcmData {
+  int bits = 0;
+  std::vector<uint8_t> data;  // the "data" chunk as written
+};
+
+// `mpg123 -q -e <encoding> -w out.wav <path>`: the sample size and the bytes of the data chunk
+// (the float form adds a "fact" chunk, so the chunks are walked).
+inline std::optional<PcmData> mpg123DecodeData(const std::string& path,
+                                               const std::string& encoding) {
+  static std::atomic<int> counter{0};
+  const auto wav =
+      std::filesystem::temp_directory_path() /
+      ("mpegdec-refdata-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".wav");
+  const std::string command =
+      "mpg123 -q -e " + encoding + " -w '" + wav.string() + "' '" + path + "' >/dev/null 2>&1";
+  const int rc = std::system(command.c_str());
+  const auto bytes = fileBytes(wav.string());
+  std::filesystem::remove(wav);
+  if (rc != 0 || bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0) {
+    return std::nullopt;
+  }
+  PcmData pcm;
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    const size_t size =
+        bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | size_t(bytes[at + 7]) << 24;
+    const size_t body = at + 8;
+    if (std::memcmp(&bytes[at], "fmt ", 4) == 0 && size >= 16) {
+      pcm.bits = bytes[body + 14] | bytes[body + 15] << 8;
+    } else if (std::memcmp(&bytes[at], "data", 4) == 0) {
+      pcm.data.assign(bytes.begin() + long(body),
+                      bytes.begin() + long(std::min(bytes.size(), body + size)));
+      return pcm;
+    }
+    at = body + size + (size & 1);
+  }
+  return std::nullopt;
+}
+
 }  // namespace mpegdec_test
 
 #endif  // QUELBARIN_TESTS_MPEGDEC_SUPPORT_H

@@ -1,5 +1,5 @@
 // The decoder object without a file: its name, unbinding, and taking over another decoder's
-// file and position.
+// file and position; the sample formats and the PCM format they make.
 #include "sources/Mpeg.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +60,7 @@ TEST(MpegDecoderTest, AssignTakesOverFileSettingsAndPosition) {
     TMMMpeg source;
     source.SetTrailingHeader(128);
     source.SetChannelMode(cmRight);
+    source.SetSampleFormat(MPEG_SAMPLES_FLOAT32);
     if (row.sourceBound) source.SetFileName(kLayer1);
     if (row.sourceFrame >= 0) {
       source.OpenFile();
@@ -76,6 +77,7 @@ TEST(MpegDecoderTest, AssignTakesOverFileSettingsAndPosition) {
     EXPECT_EQ(target.mpeg.FileName(), row.file) << row.name;
     EXPECT_EQ(target.mpeg.TrailingHeader(), 128) << row.name;
     EXPECT_EQ(target.mpeg.ChannelMode(), cmRight) << row.name;
+    EXPECT_EQ(target.mpeg.SampleFormat(), MPEG_SAMPLES_FLOAT32) << row.name;
     EXPECT_EQ(target.mpeg.Position(), row.frame) << row.name;
     if (!row.sourceBound) continue;
     // The position is where decoding starts.
@@ -93,6 +95,54 @@ TEST(MpegDecoderTest, AssigningNothingClearsAndReportsOneChange) {
     EXPECT_EQ(c.changes, 1) << bound;
     EXPECT_TRUE(c.mpeg.IsEmpty()) << bound;
   }
+}
+
+TEST(MpegDecoderTest, SampleFormatDecidesThePcmFormat) {
+  ASSERT_TRUE(LoadDecoder());
+  EXPECT_NE(Mpeg().GetClipCount, nullptr);  // the module is recent enough to count
+  struct Row {
+    std::int32_t format;
+    std::uint16_t tag;
+    std::uint16_t bits;
+  };
+  const Row rows[] = {{MPEG_SAMPLES_S16, 1, 16},
+                      {MPEG_SAMPLES_S24, 1, 24},
+                      {MPEG_SAMPLES_S32, 1, 32},
+                      {MPEG_SAMPLES_FLOAT32, kWaveFormatIeeeFloat, 32}};
+  TMMMpeg mpeg;
+  EXPECT_EQ(mpeg.SampleFormat(), MPEG_SAMPLES_S16);
+  struct File {
+    std::string path;
+    std::uint16_t channels;
+    std::uint32_t rate;
+  };
+  for (const File& file : {File{kStereo, 2, 44100},
+                           File{std::string(QD_MP3_FIXTURES) + "/layer2_24mono.mp2", 1, 24000}}) {
+    mpeg.SetFileName(file.path);
+    for (const Row& row : rows) {
+      mpeg.SetSampleFormat(row.format);
+      EXPECT_EQ(mpeg.SampleFormat(), row.format);
+      const stream::TWaveFormatEx* pcm = mpeg.PCMFormat();
+      ASSERT_NE(pcm, nullptr);
+      const std::uint16_t align = file.channels * row.bits / 8;
+      EXPECT_EQ(pcm->wFormatTag, row.tag) << file.path << " " << row.format;
+      EXPECT_EQ(pcm->wBitsPerSample, row.bits) << file.path << " " << row.format;
+      EXPECT_EQ(pcm->nChannels, file.channels) << file.path << " " << row.format;
+      EXPECT_EQ(pcm->nBlockAlign, align) << file.path << " " << row.format;
+      EXPECT_EQ(pcm->nAvgBytesPerSec, file.rate * align) << file.path << " " << row.format;
+      // Positioning decodes one frame at a time into the scratch buffer.
+      EXPECT_EQ(mpeg.BytesPerFrame(), 1152 * align) << file.path;
+      EXPECT_LE(mpeg.BytesPerFrame(), kScratchBytes) << file.path;
+    }
+  }
+
+  // Fixed while open, like the other properties; a bad value is the library's to refuse.
+  mpeg.OpenFile();
+  EXPECT_THROW(mpeg.SetSampleFormat(MPEG_SAMPLES_S24), EMMMpegError);
+  EXPECT_EQ(mpeg.SampleFormat(), MPEG_SAMPLES_FLOAT32);
+  mpeg.CloseFile();
+  EXPECT_THROW(mpeg.SetSampleFormat(7), EMMMpegError);
+  EXPECT_EQ(mpeg.ClippedSamples(), 0);  // the fixtures stay below full scale
 }
 
 }  // namespace
