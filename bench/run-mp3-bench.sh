@@ -40,7 +40,7 @@ time_cmd() {
 }
 
 mkdir -p "$work/out"
-time_cmd quelbarin "$bin/quelbarin-convert" -q -j 1 -o "$work/out" "$work/in.mp3"
+time_cmd quelbarin "$bin/quelbarin-convert" -q -f -j 1 -o "$work/out" "$work/in.mp3"
 time_cmd mpg123 mpg123 -q -w "$work/mpg123.wav" "$work/in.mp3"
 time_cmd ffmpeg ffmpeg -v quiet -y -i "$work/in.mp3" "$work/ffmpeg.wav"
 if [ "$sox_mp3" = yes ]; then time_cmd sox sox "$work/in.mp3" "$work/sox.wav"; fi
