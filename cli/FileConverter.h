@@ -1,7 +1,8 @@
-// Converts one file: builds a chain of its own (audio file -> sync driver -> wave file sink),
-// writes into a partial file beside the destination and renames that into place only when the
-// whole file was written. The decoder's samples are written unchanged (no fades), and a file
-// that was there is never replaced unless asked to.
+// Converts one file into a partial file beside the destination and renames that into place only
+// when the whole file was written; a file that was there is never replaced unless asked to.
+// MPEG audio goes straight from the decoder module to the WAVE writer (MpegConversion), with the
+// output settings; other sources (WAVE files) go through the audio file chain
+// (ConvertThroughChain).
 // Threading: Convert may run on several threads at once; each call has its own chain.
 #pragma once
 
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/OutputSettings.h"
 #include "wave/WaveFile.h"
 
 namespace cli {
@@ -25,9 +27,14 @@ enum class ExistingFiles {
 
 struct ConversionResult {
   enum Status { kConverted, kFailed, kCancelled, kSkipped };
+  ConversionResult() = default;
+  ConversionResult(Status s, std::string why = {}) : status(s), reason(std::move(why)) {}
+
   Status status = kFailed;
-  std::string reason;      // why it failed, or why it was skipped
-  std::int64_t bytes = 0;  // PCM bytes written when converted
+  std::string reason;        // why it failed, or why it was skipped
+  std::int64_t bytes = 0;    // PCM bytes written when converted
+  std::int64_t clipped = 0;  // samples that had to be clipped to the output's range
+  std::string gain;          // the gain a normalization applied ("-3.10 dB"), else empty
 };
 
 class FileConverter {
@@ -41,6 +48,7 @@ class FileConverter {
   // A conversion stops at the next block once `*cancel` is true (null: never).
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
   void SetExistingFiles(ExistingFiles policy) { existing_ = policy; }
+  void SetOutputSettings(const OutputSettings& settings) { output_ = settings; }
   // Replaces the sinks' free-space query; for tests. By default there is no check before a
   // write: file systems that report no free space may still take the data, and a write that
   // fails says why.
@@ -56,6 +64,7 @@ class FileConverter {
 
   const std::atomic<bool>* cancel_ = nullptr;
   ExistingFiles existing_ = ExistingFiles::kRefuse;
+  OutputSettings output_;
   wave::FreeSpaceQuery freeSpace_ = [](const std::string&) -> std::optional<std::uint64_t> {
     return UINT64_MAX;
   };

@@ -13,6 +13,11 @@ constexpr unsigned kMaxJobs = 1024;
 // The options that have a one-letter form; --version has none.
 constexpr std::string_view kShortKeys = "hqvfnoj";
 constexpr char kVersionKey = 'V';
+// Options with a long form only.
+constexpr char kBitsKey = 'B';
+constexpr char kNormalizeKey = 'N';
+constexpr char kNoDitherKey = 'D';
+constexpr char kNoTagsKey = 'T';
 
 bool ParseJobs(std::string_view text, unsigned& jobs) {
   unsigned value = 0;
@@ -101,6 +106,28 @@ class Parser {
           Fail("invalid number of jobs '" + value + "' (1 to " + std::to_string(kMaxJobs) + ")");
         }
         break;
+      case kBitsKey:
+        if (!Value(option, inlineValue, hasInline, value)) return;
+        if (auto depth = ParseOutputDepth(value)) {
+          o.output.depth = *depth;
+        } else {
+          Fail("invalid bit depth '" + value + "' (16, 24, 32 or 32f)");
+        }
+        break;
+      case kNormalizeKey:
+        if (!Value(option, inlineValue, hasInline, value)) return;
+        if (auto spec = ParseNormalize(value)) {
+          o.output.normalize = *spec;
+        } else {
+          Fail("invalid normalization '" + value + "' (peak, loudness or loudness=LUFS)");
+        }
+        break;
+      case kNoDitherKey:
+        o.output.dither = false;
+        break;
+      case kNoTagsKey:
+        o.output.tags = false;
+        break;
       default:
         Fail("unknown option '" + option + "'");
     }
@@ -116,11 +143,18 @@ class Parser {
       char key;
       bool takesValue;
     };
-    static constexpr LongOption kLong[] = {
-        {"--help", 'h', false},    {"--quiet", 'q', false},
-        {"--verbose", 'v', false}, {"--version", kVersionKey, false},
-        {"--force", 'f', false},   {"--skip-existing", 'n', false},
-        {"--output", 'o', true},   {"--jobs", 'j', true}};
+    static constexpr LongOption kLong[] = {{"--help", 'h', false},
+                                           {"--quiet", 'q', false},
+                                           {"--verbose", 'v', false},
+                                           {"--version", kVersionKey, false},
+                                           {"--force", 'f', false},
+                                           {"--skip-existing", 'n', false},
+                                           {"--output", 'o', true},
+                                           {"--jobs", 'j', true},
+                                           {"--bits", kBitsKey, true},
+                                           {"--normalize", kNormalizeKey, true},
+                                           {"--no-dither", kNoDitherKey, false},
+                                           {"--no-tags", kNoTagsKey, false}};
     for (const LongOption& option : kLong) {
       if (name != option.name) continue;
       if (hasValue && !option.takesValue) return Fail("option '" + name + "' takes no value");
@@ -174,10 +208,20 @@ std::string UsageText() {
          "                       found in a folder keep their sub-folders below DIR.\n"
          "                       Default: beside each source.\n"
          "  -j, --jobs N         convert N files at a time (default: one per processor)\n"
+         "      --bits DEPTH     16 (default), 24 or 32 for integer samples, 32f for\n"
+         "                       32-bit float (keeps a loud master's overs unclipped)\n"
+         "      --normalize MODE peak: scale so that the peak reaches full scale;\n"
+         "                       loudness[=LUFS]: scale to an integrated loudness (EBU R128,\n"
+         "                       default -23 LUFS, e.g. loudness=-14), true peak <= -1 dBTP\n"
+         "      --no-dither      no TPDF dither when a normalized output is cut to 16 bits\n"
+         "      --no-tags        do not copy the tags (ID3, APE) into the WAV\n"
+         "                       --bits, --normalize and the tags apply to MPEG sources;\n"
+         "                       WAVE sources are written as 16-bit PCM.\n"
          "  -f, --force          replace outputs that exist already\n"
          "  -n, --skip-existing  skip the sources whose output exists already\n"
          "  -q, --quiet          show no progress bar and no summary\n"
-         "  -v, --verbose        print \"SOURCE -> DESTINATION\" for each converted file\n"
+         "  -v, --verbose        print \"SOURCE -> DESTINATION\" for each converted file, and\n"
+         "                       the gain of a normalization\n"
          "  -h, --help           show this help\n"
          "      --version        show the program's version\n"
          "  --                   end of options (for file names starting with '-')\n"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/FileConverter.h"
+#include "cli/OutputSettings.h"
 
 namespace cli {
 
@@ -19,6 +20,7 @@ struct Options {
   bool quiet = false;                               // -q: no progress bar, no summary
   bool verbose = false;                             // -v: one line per converted file
   ExistingFiles existing = ExistingFiles::kRefuse;  // -f: kReplace, -n: kSkip
+  OutputSettings output;                            // --bits, --normalize, --no-dither, --no-tags
   bool help = false;                                // -h, --help
   bool version = false;                             // --version
   std::vector<std::filesystem::path> inputs;        // files and folders, in the given order

@@ -96,6 +96,11 @@ int main(int argc, char** argv) {
   cli::FileConverter converter;
   converter.SetCancelFlag(&gInterrupted);
   converter.SetExistingFiles(options.existing);
+  // Threads that the files of the run leave idle help measure a normalization.
+  cli::OutputSettings output = options.output;
+  output.measureThreads =
+      std::max<unsigned>(1, workers / static_cast<unsigned>(std::max<std::size_t>(1, jobs.size())));
+  converter.SetOutputSettings(output);
 
   // The progress bar and the closing summary are for a person at a terminal.
   const bool terminal = !options.quiet && ::isatty(STDERR_FILENO);
@@ -108,10 +113,17 @@ int main(int argc, char** argv) {
       if (bar) bar->Clear();
       std::fprintf(stderr, "%s: %s: %s\n", cli::kProgramName, job.source.c_str(),
                    result.reason.c_str());
-    } else if (result.status == cli::ConversionResult::kConverted && options.verbose) {
-      if (bar) bar->Clear();
-      std::fprintf(stdout, "%s -> %s\n", job.source.c_str(), job.destination.c_str());
-      std::fflush(stdout);
+    } else if (result.status == cli::ConversionResult::kConverted) {
+      if (bar && (options.verbose || result.clipped != 0)) bar->Clear();
+      if (result.clipped != 0) {
+        std::fprintf(stderr, "%s: %s: %lld samples clipped\n", cli::kProgramName,
+                     job.source.c_str(), static_cast<long long>(result.clipped));
+      }
+      if (options.verbose) {
+        std::fprintf(stdout, "%s -> %s%s%s\n", job.source.c_str(), job.destination.c_str(),
+                     result.gain.empty() ? "" : ", gain ", result.gain.c_str());
+        std::fflush(stdout);
+      }
     } else if (result.status == cli::ConversionResult::kSkipped && options.verbose) {
       if (bar) bar->Clear();
       std::fprintf(stdout, "%s: skipped (%s)\n", job.source.c_str(), result.reason.c_str());

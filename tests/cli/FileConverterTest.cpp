@@ -192,7 +192,7 @@ TEST_F(FileConverterTest, LeftoversOfDeadRunsGoLongNamesFit) {
   EXPECT_TRUE(fs::exists(dir / live));
 }
 
-TEST_F(FileConverterTest, AWaveOverTheRiffLimitIsRefusedBeforeDecoding) {
+TEST_F(FileConverterTest, AWaveOverTheRiffLimitIsWrittenAsRf64) {
   // IMA ADPCM decodes four bits to sixteen: 1.12 GB of (sparse) data would be 4.4 GB of PCM.
   const std::uint32_t dataBytes = 1120000000u / 256 * 256;
   auto word = [](std::uint32_t v, int bytes) {
@@ -208,13 +208,19 @@ TEST_F(FileConverterTest, AWaveOverTheRiffLimitIsRefusedBeforeDecoding) {
   WriteAll(source, header);
   fs::resize_file(source, header.size() + dataBytes);  // a hole: no disk is used
 
-  bool decoded = false;
-  const ConversionResult r = converter.Convert(source, dir / "long.WAV",
-                                               [&](std::int64_t, std::int64_t) { decoded = true; });
-  EXPECT_EQ(r.status, ConversionResult::kFailed);
-  EXPECT_EQ(r.reason, "the WAV would be 4.4 GB, over the 4 GiB limit of the format");
-  EXPECT_FALSE(decoded);
-  EXPECT_FALSE(fs::exists(dir / "long.WAV"));
+  // The header is on disk once the first block is written; the rest is not waited for.
+  std::atomic<bool> cancel{false};
+  converter.SetCancelFlag(&cancel);
+  std::string written;
+  const ConversionResult r =
+      converter.Convert(source, dir / "long.WAV", [&](std::int64_t, std::int64_t) {
+        for (const fs::path& p : PartialFiles(dir.path())) written = ReadAll(p).substr(0, 16);
+        cancel = true;
+      });
+  EXPECT_EQ(r.status, ConversionResult::kCancelled);
+  EXPECT_EQ(written.substr(0, 4), "RF64");
+  EXPECT_EQ(written.substr(12, 4), "ds64");
+  EXPECT_TRUE(PartialFiles(dir.path()).empty());
 }
 
 TEST_F(FileConverterTest, AFullDiskSaysSoAndLeavesAnOldOutputAlone) {

@@ -70,6 +70,88 @@ TEST(OptionsTest, ExistingOutputsAndVersion) {
       << VersionText();
 }
 
+TEST(OptionsTest, OutputSettings) {
+  struct Row {
+    Args args;
+    OutputDepth depth;
+    NormalizeSpec::Mode mode;
+    double target;
+    bool dither, tags;
+    std::string error;
+  };
+  const Row rows[] = {
+      {{"a"}, OutputDepth::k16, NormalizeSpec::kNone, -23, true, true, ""},
+      {{"--bits", "24", "a"}, OutputDepth::k24, NormalizeSpec::kNone, -23, true, true, ""},
+      {{"--bits=32f", "--no-tags", "a"},
+       OutputDepth::k32Float,
+       NormalizeSpec::kNone,
+       -23,
+       true,
+       false,
+       ""},
+      {{"--normalize", "peak", "--no-dither", "a"},
+       OutputDepth::k16,
+       NormalizeSpec::kPeak,
+       -23,
+       false,
+       true,
+       ""},
+      {{"--normalize=loudness", "a"},
+       OutputDepth::k16,
+       NormalizeSpec::kLoudness,
+       -23,
+       true,
+       true,
+       ""},
+      {{"--normalize", "loudness=-14", "--bits", "32", "a"},
+       OutputDepth::k32,
+       NormalizeSpec::kLoudness,
+       -14,
+       true,
+       true,
+       ""},
+      {{"--bits", "20", "a"},
+       OutputDepth::k16,
+       NormalizeSpec::kNone,
+       -23,
+       true,
+       true,
+       "invalid bit depth '20' (16, 24, 32 or 32f)"},
+      {{"--normalize", "rms", "a"},
+       OutputDepth::k16,
+       NormalizeSpec::kNone,
+       -23,
+       true,
+       true,
+       "invalid normalization 'rms' (peak, loudness or loudness=LUFS)"},
+      {{"a", "--bits"},
+       OutputDepth::k16,
+       NormalizeSpec::kNone,
+       -23,
+       true,
+       true,
+       "option '--bits' needs a value"},
+      {{"--no-tags=1", "a"},
+       OutputDepth::k16,
+       NormalizeSpec::kNone,
+       -23,
+       true,
+       true,
+       "option '--no-tags' takes no value"},
+  };
+  for (const Row& row : rows) {
+    const ParsedCommandLine p = ParseCommandLine(row.args);
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    EXPECT_EQ(p.error, row.error);
+    if (!row.error.empty()) continue;
+    EXPECT_EQ(p.options.output.depth, row.depth);
+    EXPECT_EQ(p.options.output.normalize.mode, row.mode);
+    EXPECT_DOUBLE_EQ(p.options.output.normalize.targetLufs, row.target);
+    EXPECT_EQ(p.options.output.dither, row.dither);
+    EXPECT_EQ(p.options.output.tags, row.tags);
+  }
+}
+
 TEST(OptionsTest, UsageErrors) {
   for (const Args& args : {Args{"-x", "a"}, Args{"--frobnicate", "a"}, Args{"-vx", "a"},
                            Args{"a", "-o"}, Args{"-o", "", "a"}, Args{"-j", "0", "a"},

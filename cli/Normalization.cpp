@@ -1,0 +1,65 @@
+#include "cli/Normalization.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace cli {
+
+namespace {
+
+constexpr std::string_view kPeak = "peak";
+constexpr std::string_view kLoudness = "loudness";
+
+// A plain decimal number ("-14", "-16.5", "+0"), the whole of `text`.
+std::optional<double> ParseNumber(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  for (char c : text)
+    if (!(c >= '0' && c <= '9') && c != '.' && c != '-' && c != '+') return std::nullopt;
+  // g++ 12 parses doubles with from_chars; it takes no leading '+'.
+  if (text.front() == '+') text.remove_prefix(1);
+  double value = 0.0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::optional<NormalizeSpec> ParseNormalize(std::string_view text) {
+  NormalizeSpec spec;
+  if (text == kPeak) {
+    spec.mode = NormalizeSpec::kPeak;
+    return spec;
+  }
+  if (text.substr(0, kLoudness.size()) != kLoudness) return std::nullopt;
+  const std::string_view rest = text.substr(kLoudness.size());
+  spec.mode = NormalizeSpec::kLoudness;
+  if (rest.empty()) return spec;
+  if (rest.front() != '=') return std::nullopt;
+  const std::optional<double> target = ParseNumber(rest.substr(1));
+  if (!target || !(*target >= kMinTargetLufs && *target <= kMaxTargetLufs)) return std::nullopt;
+  spec.targetLufs = *target;
+  return spec;
+}
+
+double PeakGain(double peak, OutputDepth depth, bool dither) {
+  if (!(peak > 0.0) || !std::isfinite(peak)) return 1.0;
+  if (depth == OutputDepth::k32Float) return 1.0 / peak;
+  const double fullScale = std::ldexp(1.0, BitsPerSample(depth) - 1);
+  // TPDF dither moves a sample by less than one step either way.
+  const double headroomSteps = dither && depth == OutputDepth::k16 ? 2.0 : 1.0;
+  return (fullScale - headroomSteps) / fullScale / peak;
+}
+
+double LoudnessGain(double lufs, double truePeak, double target) {
+  if (!std::isfinite(lufs) || !std::isfinite(target)) return 1.0;
+  double gain = std::pow(10.0, (target - lufs) / 20.0);
+  if (truePeak > 0.0 && std::isfinite(truePeak)) {
+    const double ceiling = std::pow(10.0, kTruePeakCeilingDb / 20.0);
+    if (truePeak * gain > ceiling) gain = ceiling / truePeak;
+  }
+  return gain;
+}
+
+}  // namespace cli

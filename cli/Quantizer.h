@@ -1,0 +1,43 @@
+// Turns float samples (full scale +-1.0) into the little-endian samples of an output depth, with
+// a gain, rounding to nearest and, for 16 bits on request, triangular (TPDF) dither.
+// Threading: one thread at a time; an object keeps its dither generator and clip count.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "cli/OutputDepth.h"
+
+namespace cli {
+
+class Quantizer {
+ public:
+  // `gain` multiplies every sample. `dither` only acts at 16 bits; `seed` makes its noise
+  // repeatable.
+  Quantizer(OutputDepth depth, double gain, bool dither, std::uint64_t seed);
+
+  // Writes `samples` samples (all channels counted) from `in` to `out`, which holds
+  // samples * BytesPerSample(depth) bytes. Integers: in * gain * 2^(bits-1), rounded to nearest
+  // (halves away from zero), clamped to the depth's range; 24-bit samples take 3 bytes. Float:
+  // in * gain, never clamped. A NaN sample is written as 0.
+  void Convert(const float* in, std::size_t samples, unsigned char* out);
+
+  // Integer samples clamped so far.
+  std::int64_t Clipped() const { return clipped_; }
+
+ private:
+  template <int kBytes, bool kDither>
+  void ConvertInteger(const float* in, std::size_t samples, unsigned char* out);
+  void ConvertFloat(const float* in, std::size_t samples, unsigned char* out) const;
+  // Triangular noise in (-1, 1) LSB: the sum of two independent uniform values in [-0.5, 0.5).
+  double NextDither();
+
+  OutputDepth depth_ = OutputDepth::k16;
+  double gain_ = 1.0;
+  double scale_ = 1.0;  // gain * 2^(bits-1)
+  bool dither_ = false;
+  std::uint64_t state_ = 0;  // the dither generator's state, never zero
+  std::int64_t clipped_ = 0;
+};
+
+}  // namespace cli
