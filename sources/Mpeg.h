@@ -99,7 +99,8 @@ class TMMMpeg : public stream::TMMObject {
   std::int32_t trailingHeader_ = 0;
   bool exactPosition_ = false;
   TMpegFileInfo info_{};
-  stream::TWaveFormatEx pcmFormat_{};
+  // Aligned so that its fields, packed as in a file, still lie on their natural boundaries.
+  alignas(4) stream::TWaveFormatEx pcmFormat_{};
   bool fileOpened_ = false;
   std::exception_ptr callbackError_;  // raised in the callback, rethrown by the caller
 };

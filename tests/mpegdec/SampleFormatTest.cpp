@@ -214,7 +214,7 @@ TEST(MpegDecSampleFormat, SettingFollowsTheChannelModesRules) {
   ASSERT_EQ(instance.open("cbr44_joint.mp3"), MPEG_OK);
   EXPECT_EQ(mpeg_SetSampleFormat(instance.get(), MPEG_SAMPLES_FLOAT32), MPEG_ERR_ALREADY_OPEN);
   EXPECT_EQ(mpeg_SetSampleFormat(instance.get(), MPEG_SAMPLES_S24), MPEG_OK);
-  char partial[5];
+  char partial[6];
   EXPECT_EQ(mpeg_ReadDataBytes(instance.get(), partial, 5), -MPEG_ERR_BAD_ARGUMENT);
   EXPECT_EQ(mpeg_ReadDataBytes(instance.get(), partial, 6), 6);
 
