@@ -36,7 +36,7 @@ time_cmd() {
   wall[$name]=$(printf '%s' "$w" | median)
 }
 
-q=("$convert" -q -f -j 1)
+q=("$convert" -q -f)
 time_cmd mpg123 mpg123 -q -w "$work/mpg123.wav" "$work/in.mp3"
 time_cmd tags "${q[@]}" -o "$work/out" "$work/in.mp3"
 time_cmd notags "${q[@]}" --no-tags -o "$work/out" "$work/in.mp3"
@@ -76,12 +76,12 @@ echo "normalize loudness / ffmpeg loudnorm: $(ratio "${wall[loudness]}" "${wall[
 if [ "${LONG:-0}" = 1 ]; then
   # 32 kbit/s frames repeated: 3.3 h and 3.5 h of 44.1 kHz stereo, as 32-bit float.
   sox -n -r 44100 -c 2 -b 16 "$work/one.wav" synth 1 sine 440 2> /dev/null
-  lame --quiet -b 32 -t "$work/one.wav" "$work/one.mp3"
+  lame --quiet -b 32 -t --resample 44.1 "$work/one.wav" "$work/one.mp3"
   for n in 11900 12600; do
     python3 -c "import sys; d=open(sys.argv[1],'rb').read(); open(sys.argv[2],'wb').write(d*int(sys.argv[3]))" \
       "$work/one.mp3" "$work/long$n.mp3" "$n"
     rm -rf "$work/long"; mkdir -p "$work/long"
-    /usr/bin/time -f "%e" -o "$work/time.txt" "$convert" -q -j 1 --bits 32f -o "$work/long" \
+    /usr/bin/time -f "%e" -o "$work/time.txt" "$convert" -q --bits 32f -o "$work/long" \
       "$work/long$n.mp3"
     bytes=$(stat -c %s "$work/long/long$n.WAV")
     kind=$(head -c 4 "$work/long/long$n.WAV")

@@ -39,6 +39,20 @@ const Phases& Coefficients() {
   return phases;
 }
 
+// The largest sum of the magnitudes of one phase's taps, rounded up a little for the float sums.
+float PhaseGainBound() {
+  static const float bound = [] {
+    double largest = 0.0;
+    for (const auto& h : Coefficients()) {
+      double sum = 0.0;
+      for (float c : h) sum += std::fabs(c);
+      largest = std::max(largest, sum);
+    }
+    return static_cast<float>(largest * 1.0001);
+  }();
+  return bound;
+}
+
 }  // namespace
 
 TruePeakMeter::TruePeakMeter(int channels)
@@ -57,13 +71,23 @@ void TruePeakMeter::Add(const float* interleaved, std::size_t frames) {
       // Magnitudes compared as the bits of non-negative floats, whose order is that of the
       // values: an integer maximum, which vectorises.
       std::uint32_t peak = std::bit_cast<std::uint32_t>(static_cast<float>(peak_));
+      std::uint32_t window = 0;  // the largest sample the block's interpolation reads
+      for (std::size_t i = 0; i < kTaps - 1; ++i) {
+        window = std::max(window, std::bit_cast<std::uint32_t>(line[i]) & kMagnitude);
+      }
       for (std::size_t i = 0; i < n; ++i) {
         const float v = in[i * channels_];
         block[i] = v == v ? v : 0.0f;
-        peak = std::max(peak, std::bit_cast<std::uint32_t>(block[i]) & kMagnitude);
+        window = std::max(window, std::bit_cast<std::uint32_t>(block[i]) & kMagnitude);
       }
+      peak = std::max(peak, window);
+      // No interpolated value can pass the window's peak times the largest sum of a phase's
+      // magnitudes: a block that cannot raise the peak is not interpolated.
+      const bool canRaise =
+          std::bit_cast<float>(window) * PhaseGainBound() > std::bit_cast<float>(peak);
       // Each phase over the whole block, tap by tap: simple loops the compiler vectorises.
       for (const auto& h : phases) {
+        if (!canRaise) break;
         std::fill_n(sums_.data(), n, 0.0f);
         for (int k = 0; k < kTaps; ++k) {
           const float coefficient = h[static_cast<std::size_t>(k)];
