@@ -138,6 +138,7 @@ int32_t BoundFile::locate(const BindSettings& settings, Located& located) {
 
   auto spans = mapFrames(reader, located.audio, kRequiredFrames, kJunkLimit);
   if (spans.empty()) return MPEG_ERR_NOT_MPEG;
+  spans_ = spans;
   decoder_ = std::make_unique<Decoder>(fd, std::move(spans));
   return decoder_->create() ? MPEG_OK : MPEG_ERR_NO_MEMORY;
 }
@@ -156,6 +157,7 @@ int32_t BoundFile::measure(const Located& located, const BindSettings& settings)
   if (const int32_t rc = measureLength(survey, total); rc != MPEG_OK) return rc;
   if (!decodesToSamples(*decoder_)) return MPEG_ERR_NOT_MPEG;
   totalSamples_ = total;
+  encoderDelay_ = survey.encoderDelay;
   streamBytes_ = uint64_t(decoder_->streamBytes());
   positionFrames_ =
       std::max<int64_t>(survey.frames, (total + samplesPerFrame_ - 1) / samplesPerFrame_);
@@ -199,10 +201,14 @@ void BoundFile::describe(const Decoder::Survey& survey, int64_t frames, int64_t 
   info_.BitRate = constant ? survey.bitrate : average;
 }
 
+bool BoundFile::configure(Decoder& decoder, int channelMode, int sampleFormat) const {
+  const int channels = outputChannels(streamChannels_, channelMode);
+  return decoder.setOutput(streamRate_, channels, channelMode, sampleFormat);
+}
+
 bool BoundFile::prepareOutput(int channelMode, int sampleFormat) {
   if (outputMode_ == channelMode && outputFormat_ == sampleFormat) return true;
-  const int channels = outputChannels(streamChannels_, channelMode);
-  if (!decoder_->setOutput(streamRate_, channels, channelMode, sampleFormat)) {
+  if (!configure(*decoder_, channelMode, sampleFormat)) {
     outputMode_ = outputFormat_ = -1;
     return false;
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mpegdec/Decoder.h"
 #include "mpegdec/FileDescriptor.h"
@@ -32,6 +33,14 @@ class BoundFile {
   // Sets the decoder's output up for `channelMode` and `sampleFormat` unless it already is;
   // false on failure.
   bool prepareOutput(int channelMode, int sampleFormat);
+  // Sets another decoder of this file up for the output that prepareOutput gives.
+  bool configure(Decoder& decoder, int channelMode, int sampleFormat) const;
+
+  // The open file (owned by this object) and the spans of frames that the decoder reads.
+  int fd() const { return file_.get(); }
+  const std::vector<FrameSpan>& spans() const { return spans_; }
+  // The encoder delay a LAME header announces; -1 without one.
+  long encoderDelay() const { return encoderDelay_; }
 
   const std::string& name() const { return name_; }
   Decoder& decoder() { return *decoder_; }
@@ -61,6 +70,8 @@ class BoundFile {
   int firstMode_ = 0;       // header channel mode of the first frame
   long streamRate_ = 0;     // of the first frame: the rate delivered
   int samplesPerFrame_ = 0;
+  std::vector<FrameSpan> spans_;
+  long encoderDelay_ = -1;
   uint64_t streamBytes_ = 0;
   int64_t totalSamples_ = 0;
   int64_t positionFrames_ = 0;

@@ -61,13 +61,13 @@ Decoder::~Decoder() {
   if (handle_) mpg123_delete(handle_);
 }
 
-bool Decoder::create() {
+bool Decoder::create(bool gapless) {
   handle_ = mpg123_new(nullptr, nullptr);
   if (!handle_) return false;
-  const long keep = MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_ENDIAN;
-  const long drop = MPG123_FORCE_MONO | MPG123_FORCE_STEREO | MPG123_FORCE_8BIT |
-                    MPG123_FORCE_FLOAT | MPG123_NO_RESYNC | MPG123_FUZZY | MPG123_BIG_ENDIAN |
-                    MPG123_NO_FRANKENSTEIN | MPG123_IGNORE_INFOFRAME;
+  const long keep = MPG123_QUIET | MPG123_FORCE_ENDIAN | (gapless ? MPG123_GAPLESS : 0);
+  const long drop = (gapless ? 0 : MPG123_GAPLESS) | MPG123_FORCE_MONO | MPG123_FORCE_STEREO |
+                    MPG123_FORCE_8BIT | MPG123_FORCE_FLOAT | MPG123_NO_RESYNC | MPG123_FUZZY |
+                    MPG123_BIG_ENDIAN | MPG123_NO_FRANKENSTEIN | MPG123_IGNORE_INFOFRAME;
   return mpg123_param2(handle_, MPG123_VERBOSE, 0, 0) == MPG123_OK &&
          mpg123_param2(handle_, MPG123_ADD_FLAGS, keep, 0) == MPG123_OK &&
          mpg123_param2(handle_, MPG123_REMOVE_FLAGS, drop, 0) == MPG123_OK &&
@@ -121,6 +121,40 @@ bool Decoder::survey(Survey& survey) {
   mpg123_getstate2(handle_, MPG123_FRANKENSTEIN, &frankenstein, &unused);
   survey.formatChanges = frankenstein != 0;
   saveIndex();
+  return true;
+}
+
+bool Decoder::startFrameWalk() {
+  mpg123_close(handle_);
+  reader_.rewind();
+  return mpg123_open_handle(handle_, &reader_) == MPG123_OK;
+}
+
+bool Decoder::nextFrame(FrameFacts& facts) {
+  int rc = mpg123_framebyframe_next(handle_);
+  if (rc == MPG123_NEW_FORMAT) rc = MPG123_OK;
+  mpg123_frameinfo2 info{};
+  unsigned long header = 0;
+  unsigned char* body = nullptr;
+  size_t bodyBytes = 0;
+  if (rc != MPG123_OK || mpg123_info2(handle_, &info) != MPG123_OK ||
+      mpg123_framedata(handle_, &header, &body, &bodyBytes) != MPG123_OK) {
+    return false;
+  }
+  facts.offset = int64_t(mpg123_framepos(handle_));
+  facts.size = info.framesize;
+  facts.layer = info.layer;
+  facts.mpeg1 = info.version == MPG123_1_0;
+  facts.singleChannel = info.mode == MPG123_M_MONO;
+  facts.rate = info.rate;
+  facts.crc = (info.flags & MPG123_CRC) != 0;
+  facts.mainDataBegin = 0;
+  // The body follows the header and starts with the CRC word when there is one; then come the
+  // side information's first bits: main_data_begin, 9 bits in MPEG 1 and 8 in MPEG 2 and 2.5.
+  const size_t at = facts.crc ? 2 : 0;
+  if (facts.layer == 3 && body && bodyBytes >= at + 2) {
+    facts.mainDataBegin = facts.mpeg1 ? (body[at] << 1 | body[at + 1] >> 7) : body[at];
+  }
   return true;
 }
 

@@ -51,8 +51,21 @@ class Decoder {
   Decoder& operator=(const Decoder&) = delete;
   ~Decoder();
 
-  // Makes the libmpg123 handle; false when it cannot.
-  bool create();
+  // What a frame walk (nextFrame) tells of one frame.
+  struct FrameFacts {
+    int64_t offset = 0;  // of its header in the stream read
+    int size = 0;        // bytes, header included
+    int layer = 0;
+    bool mpeg1 = false;  // else MPEG 2 or 2.5
+    bool singleChannel = false;
+    long rate = 0;
+    bool crc = false;
+    int mainDataBegin = 0;  // layer III: bytes of main data taken from earlier frames
+  };
+
+  // Makes the libmpg123 handle; false when it cannot. Without `gapless` the decoder delivers
+  // every decoded sample, encoder delay and padding included.
+  bool create(bool gapless = true);
   // The output format of the next open: `channelMode` (MPEG_CHANNEL_*) says how two channels
   // become one when `channels` is 1; `sampleFormat` is an MPEG_SAMPLES_* value.
   bool setOutput(long rate, int channels, int channelMode, int sampleFormat);
@@ -62,6 +75,11 @@ class Decoder {
   // Right after open(): the stream's parameters, then a scan of every frame header, which also
   // completes the seek index that later opens reuse.
   bool survey(Survey& survey);
+  // Starts a walk over the frames from the start of the stream; nextFrame then reads them one
+  // by one without decoding them.
+  bool startFrameWalk();
+  // The next frame of the walk; false at the end of the stream or on an error.
+  bool nextFrame(FrameFacts& facts);
   // Positions the open stream at `sample` of the decoded timeline; false when libmpg123 does not
   // land there exactly.
   bool seek(int64_t sample);

@@ -12,6 +12,7 @@
 
 #include "mpegdec/BoundFile.h"
 #include "mpegdec/Playback.h"
+#include "mpegdec/SegmentPlayback.h"
 #include "mpegdec/mpegdec.h"
 
 struct mpeg_instance {
@@ -34,20 +35,23 @@ struct mpeg_instance {
   int32_t open();
   int32_t close();
   int32_t setPosition(int32_t frame);
+  int32_t planSegments(int32_t max, int64_t minSamples, TMpegSegment* segments, int32_t* count);
+  int32_t openSegment(const TMpegSegment* segment);
   // Bytes read, or a negated error number.
   int32_t read(void* buffer, int32_t count);
   void requestAbort() { abortRequested_ = true; }
 
   const mpegdec::BoundFile* bound() const { return bound_.get(); }
-  bool isOpen() const { return playback_ != nullptr; }
+  bool isOpen() const { return playback_ || segment_; }
   // The frame of the next bytes read; -1 without a bound file.
   int32_t position() const;
-  bool done() const { return !playback_ || playback_->done(); }
+  bool done() const;
   // Samples clipped by the open decoding, or by the last one of the bound file.
   int64_t clippedSamples() const;
 
  private:
   void notifyChange();
+  int64_t deliveredBytes() const;  // by the open playback or segment
 
   const mpeg_change_callback changeCallback_;
   void* const changeData_;
@@ -57,6 +61,8 @@ struct mpeg_instance {
   std::atomic<bool> abortRequested_{false};
   std::unique_ptr<mpegdec::BoundFile> bound_;
   std::unique_ptr<mpegdec::Playback> playback_;  // non-null while open; reads *bound_
+  // Instead of playback_, while one segment of a plan is open.
+  std::unique_ptr<mpegdec::SegmentPlayback> segment_;
   // While a bound file is not open: the frame at which the next open starts decoding.
   int32_t closedFrame_ = 0;
   // While a bound file is not open: the clip count of its last decoding.

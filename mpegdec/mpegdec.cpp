@@ -208,6 +208,27 @@ int32_t mpeg_GetDone(MPEG_HANDLE handle) {
   return !instance || instance->done();
 }
 
+int32_t mpeg_PlanSegments(MPEG_HANDLE handle, int32_t max, int64_t minSamples,
+                          TMpegSegment* segments, int32_t* count) {
+  mpeg_instance* instance = lookup(handle);
+  if (!instance) return MPEG_ERR_NO_HANDLE;
+  try {
+    return instance->planSegments(max, minSamples, segments, count);
+  } catch (const std::bad_alloc&) {
+    return MPEG_ERR_NO_MEMORY;
+  }
+}
+
+int32_t mpeg_OpenSegment(MPEG_HANDLE handle, const TMpegSegment* segment) {
+  mpeg_instance* instance = lookup(handle);
+  if (!instance) return MPEG_ERR_NO_HANDLE;
+  try {
+    return instance->openSegment(segment);
+  } catch (const std::bad_alloc&) {
+    return MPEG_ERR_NO_MEMORY;
+  }
+}
+
 // Binding already scans every frame header, so Frames and Time are exact without this.
 int32_t mpeg_ScanFile(MPEG_HANDLE handle) {
   mpeg_instance* instance = lookup(handle);

@@ -39,7 +39,7 @@ extern "C" {
 #endif
 
 /* Grows when an entry point is added; the application accepts 20 and above. */
-#define MPEGDEC_VERSION 21
+#define MPEGDEC_VERSION 22
 
 /* Error numbers. */
 #define MPEG_OK 0
@@ -92,6 +92,16 @@ typedef struct TMpegFileInfo {
   uint16_t Reserved2;
 } TMpegFileInfo;
 #pragma pack(pop)
+
+/* One segment of a plan made by mpeg_PlanSegments: the MPEG frames [FirstFrame, EndFrame) and
+ * what of the decoded PCM they stand for, in sample frames (one sample of every channel):
+ * Samples of them, the first being sample FirstSample of a decode of the whole file. */
+typedef struct TMpegSegment {
+  int32_t FirstFrame;
+  int32_t EndFrame;
+  int64_t FirstSample;
+  int64_t Samples;
+} TMpegSegment;
 
 typedef struct mpeg_instance* MPEG_HANDLE;
 
@@ -286,6 +296,34 @@ MPEGDEC_API int32_t mpeg_AbortReadData(MPEG_HANDLE handle);
  * handle is not a live instance. Never fails. */
 MPEGDEC_API int32_t mpeg_GetDone(MPEG_HANDLE handle);
 
+/* ---- Segments: one file decoded on several threads ---- */
+
+/* Cuts the bound file's decoded PCM into at most `max` segments of whole frames, each at least
+ * minSamples sample frames long, that decoded apart and put in order give exactly one decode;
+ * FirstSample is the segment's offset in the whole decode, Samples its length (sample frames).
+ * The segments are written to segments[0 .. *count - 1] in order; they cover the whole decode
+ * without gap or overlap. *count = 1 (the whole file) when it cannot be cut safely: a stream
+ * that changes format part-way, has junk or a gap between frames, is MPEG 2 or 2.5 layer III,
+ * is too short for more than one segment, starts its decoded PCM three frames or more into the
+ * stream (a long encoder delay), or is layer I or II with a LAME header.
+ * Planning reads every frame header once; it does not disturb an open decoding.
+ *   segments  room for `max` segments.
+ * Errors: MPEG_ERR_NO_HANDLE; MPEG_ERR_BAD_ARGUMENT (segments or count null, max below 1,
+ * minSamples below 0); MPEG_ERR_NO_FILE. Since version 22. */
+MPEGDEC_API int32_t mpeg_PlanSegments(MPEG_HANDLE handle, int32_t max, int64_t minSamples,
+                                      TMpegSegment* segments, int32_t* count);
+
+/* Opens the bound file to decode one segment of a plan made for the same file (any instance):
+ * reads then deliver exactly that segment's samples in the set sample format and channel mode,
+ * and mpeg_GetDone becomes true at its end. mpeg_GetPosition answers frames of the whole
+ * decode; mpeg_SetPosition and mpeg_ResetFile are refused with MPEG_ERR_UNSUPPORTED while a
+ * segment other than the whole file is open. A read fails with -MPEG_ERR_DECODE_FAILED when
+ * the segment's decoding fails or ends early (the caller should then decode the file in one
+ * piece). mpeg_CloseFile ends it as usual.
+ * Errors: as mpeg_OpenFile, plus MPEG_ERR_BAD_ARGUMENT for a segment that is null or not one of
+ * this file's plan, and MPEG_ERR_NO_MEMORY. Since version 22. */
+MPEGDEC_API int32_t mpeg_OpenSegment(MPEG_HANDLE handle, const TMpegSegment* segment);
+
 /* ---- Rarely used ---- */
 
 /* Binding already reads every frame header, so Frames and Time are exact without this.
@@ -319,6 +357,7 @@ MPEGDEC_API int32_t mpeg_GetErrorText(int32_t code, char* buffer, int32_t size);
 
 #ifdef __cplusplus
 static_assert(sizeof(TMpegFileInfo) == 166, "file-info record is 166 bytes");
+static_assert(sizeof(TMpegSegment) == 24, "segment record is 24 bytes");
 static_assert(__builtin_offsetof(TMpegFileInfo, Layer) == 1, "layout");
 static_assert(__builtin_offsetof(TMpegFileInfo, SampleRate) == 5, "layout");
 static_assert(__builtin_offsetof(TMpegFileInfo, PlayBackRate) == 9, "layout");

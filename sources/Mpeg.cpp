@@ -188,6 +188,21 @@ void TMMMpeg::OpenFile() {
   fileOpened_ = true;
 }
 
+std::vector<TMpegSegment> TMMMpeg::PlanSegments(int max, std::int64_t minSamples) {
+  if (Mpeg().PlanSegments == nullptr) Check(MPEG_ERR_UNSUPPORTED);
+  std::vector<TMpegSegment> segments(static_cast<std::size_t>(std::max(max, 1)));
+  std::int32_t count = 0;
+  Check(Mpeg().PlanSegments(handle_, max, minSamples, segments.data(), &count));
+  segments.resize(static_cast<std::size_t>(count));
+  return segments;
+}
+
+void TMMMpeg::OpenSegment(const TMpegSegment& segment) {
+  if (Mpeg().OpenSegment == nullptr) Check(MPEG_ERR_UNSUPPORTED);
+  Check(Mpeg().OpenSegment(handle_, &segment));
+  fileOpened_ = true;
+}
+
 void TMMMpeg::CloseFile() {
   if (!fileOpened_) return;
   fileOpened_ = false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "mpegdec/mpegdec.h"
 #include "sources/MpegBinding.h"
@@ -72,6 +73,15 @@ class TMMMpeg : public stream::TMMObject {
   std::int32_t BytesPerFrame() const;
 
   void OpenFile();
+  // Cuts the bound file into at most `max` segments of at least `minSamples` sample frames that,
+  // decoded apart (OpenSegment on instances bound to the same file) and put in order, give
+  // exactly one decode; a single segment when the file cannot be cut. Throws without a bound file
+  // or with a decoder library older than version 22. Each instance of a split decode is bound,
+  // opened and read on the one thread that decodes its segment.
+  std::vector<TMpegSegment> PlanSegments(int max, std::int64_t minSamples);
+  // Opens the bound file for one segment of a plan of the same file: ReadData then delivers that
+  // segment's samples and IsDone turns true at its end. CloseFile ends it.
+  void OpenSegment(const TMpegSegment& segment);
   void CloseFile();
   void ResetFile();
   bool FileOpened() const { return fileOpened_; }

@@ -70,6 +70,11 @@ bool LoadDecoder() {
     a.GetSampleFormat =
         platform::Symbol<decltype(::mpeg_GetSampleFormat)>(b.module, "mpeg_GetSampleFormat");
     a.GetClipCount = platform::Symbol<decltype(::mpeg_GetClipCount)>(b.module, "mpeg_GetClipCount");
+    if (a.Version() >= kSegmentDecoderVersion) {
+      a.PlanSegments =
+          platform::Symbol<decltype(::mpeg_PlanSegments)>(b.module, "mpeg_PlanSegments");
+      a.OpenSegment = platform::Symbol<decltype(::mpeg_OpenSegment)>(b.module, "mpeg_OpenSegment");
+    }
   }
   return b.loaded;
 }

@@ -22,6 +22,8 @@ inline constexpr const char* kInvalidDecoderVersion = "Invalid Mpeg Decoder DLL 
 constexpr std::int32_t kMinDecoderVersion = 20;
 // The first version with the sample format and clip count entry points.
 constexpr std::int32_t kSampleFormatDecoderVersion = 21;
+// The first version with the segment entry points.
+constexpr std::int32_t kSegmentDecoderVersion = 22;
 
 // One pointer per entry point that the system calls; each has the type the library's header
 // declares. Loading fails unless all of them are there, but for the optional ones at the end.
@@ -50,12 +52,15 @@ struct MpegApi {
   decltype(&::mpeg_SetSampleFormat) SetSampleFormat = nullptr;
   decltype(&::mpeg_GetSampleFormat) GetSampleFormat = nullptr;
   decltype(&::mpeg_GetClipCount) GetClipCount = nullptr;
+  // Optional: loaded from a library of version 22 and above, null otherwise.
+  decltype(&::mpeg_PlanSegments) PlanSegments = nullptr;
+  decltype(&::mpeg_OpenSegment) OpenSegment = nullptr;
 };
 
 // Loads the library once (later calls only report whether it is loaded). A missing library, or
 // one older than version 20 or without a required entry point of MpegApi, is shown to the user
 // in a message box and gives false. The optional entry points are looked up only in a library
-// of version 21 or above.
+// of the version that brought them (21 or 22) or above.
 bool LoadDecoder();
 // The entry points; valid only after LoadDecoder returned true.
 const MpegApi& Mpeg();

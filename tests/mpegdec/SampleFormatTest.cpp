@@ -195,7 +195,7 @@ TEST_F(HotMaster, ClipCountRestartsWithTheDecodingAndOutlivesTheClose) {
 }
 
 TEST(MpegDecSampleFormat, SettingFollowsTheChannelModesRules) {
-  EXPECT_EQ(mpeg_Version(), 21);
+  EXPECT_GE(mpeg_Version(), 21);
   int32_t format = -1;
   int64_t count = -1;
   EXPECT_EQ(mpeg_SetSampleFormat(nullptr, MPEG_SAMPLES_S24), MPEG_ERR_NO_HANDLE);
