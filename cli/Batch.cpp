@@ -41,12 +41,15 @@ void Count(BatchSummary& summary, ConversionResult::Status status) {
 class BatchRun {
  public:
   BatchRun(const std::vector<Job>& jobs, unsigned workers, const FileConverter& converter,
-           const std::atomic<bool>* cancel)
+           const std::atomic<bool>* cancel, HelperPool* pool)
       : jobs_(jobs),
         converter_(converter),
         cancel_(cancel),
+        pool_(pool),
         results_(jobs.size()),
-        busy_(std::max<std::size_t>(1, std::min<std::size_t>(workers, jobs.size()))) {
+        // With a pool, threads beyond the number of files help convert the running ones.
+        busy_(std::max<std::size_t>(
+            1, pool != nullptr ? workers : std::min<std::size_t>(workers, jobs.size()))) {
     for (auto& b : busy_) b = kIdle;
   }
 
@@ -82,6 +85,8 @@ class BatchRun {
       }
     }
     summary.elapsed = Elapsed();
+    lock.unlock();
+    if (pool_ != nullptr) pool_->Close();
     return summary;
   }
 
@@ -101,6 +106,7 @@ class BatchRun {
         result.reason = job.error;
       } else {
         busy_[worker] = Busy(i, 0);
+        if (pool_ != nullptr) pool_->FileStarted();
         result = converter_.Convert(job.source, job.destination,
                                     [this, worker, i](std::int64_t position, std::int64_t length) {
                                       if (length <= 0) return;
@@ -108,6 +114,7 @@ class BatchRun {
                                           position * 1000 / length, 0, 1000);
                                       busy_[worker] = Busy(i, permille);
                                     });
+        if (pool_ != nullptr) pool_->FileEnded();
         busy_[worker] = kIdle;
       }
       std::lock_guard lock(mutex_);
@@ -116,6 +123,8 @@ class BatchRun {
       ++finished_;
       changed_.notify_one();
     }
+    // No file left to start: help the running ones until the batch ends.
+    if (pool_ != nullptr) pool_->Serve();
   }
 
   BatchProgress Snapshot() const {  // under the lock
@@ -131,6 +140,7 @@ class BatchRun {
   const std::vector<Job>& jobs_;
   const FileConverter& converter_;
   const std::atomic<bool>* cancel_;
+  HelperPool* pool_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::optional<ConversionResult>> results_;  // under mutex_
@@ -145,9 +155,9 @@ class BatchRun {
 
 BatchSummary RunBatch(const std::vector<Job>& jobs, unsigned workers,
                       const FileConverter& converter, const std::atomic<bool>* cancel,
-                      const BatchCallbacks& callbacks) {
+                      const BatchCallbacks& callbacks, HelperPool* pool) {
   if (jobs.empty()) return {};
-  return BatchRun(jobs, workers, converter, cancel).Run(callbacks);
+  return BatchRun(jobs, workers, converter, cancel, pool).Run(callbacks);
 }
 
 }  // namespace cli

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/FileConverter.h"
+#include "cli/HelperPool.h"
 #include "cli/JobList.h"
 
 namespace cli {
@@ -47,12 +48,14 @@ struct BatchCallbacks {
   std::chrono::milliseconds tickInterval{100};
 };
 
-// Converts `jobs` with `workers` threads (at least one, at most one per job). Jobs with a listing
-// error are reported as failed without being converted. Once `cancel` is true no job starts and
-// the running ones stop; the jobs that did not finish are reported as cancelled.
-// A job whose result is kSkipped counts as skipped. Returns the counts of each result.
+// Converts `jobs` with `workers` threads (at least one; without a pool at most one per job). Jobs
+// with a listing error are reported as failed without being converted. Once `cancel` is true no job
+// starts and the running ones stop; the jobs that did not finish are reported as cancelled. A job
+// whose result is kSkipped counts as skipped. Returns the counts of each result. With a `pool` (the
+// one `converter` uses), there are `workers` threads whatever the number of jobs, and the threads
+// that have no job left help convert the running ones; the pool is closed when the batch ends.
 BatchSummary RunBatch(const std::vector<Job>& jobs, unsigned workers,
                       const FileConverter& converter, const std::atomic<bool>* cancel,
-                      const BatchCallbacks& callbacks);
+                      const BatchCallbacks& callbacks, HelperPool* pool = nullptr);
 
 }  // namespace cli

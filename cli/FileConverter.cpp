@@ -85,7 +85,7 @@ ConversionResult FileConverter::Convert(const fs::path& source, const fs::path& 
   ConversionResult result;
   MpegConversion mpeg;
   if (mpeg.Bind(source)) {
-    result = mpeg.Run(source, destination, partial.Path(), output_, cancel_, progress);
+    result = mpeg.Run(source, destination, partial.Path(), output_, pool_, cancel_, progress);
   } else {
     result =
         ConvertThroughChain(source, destination, partial.Path(), freeSpace_, cancel_, progress);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/HelperPool.h"
 #include "cli/OutputSettings.h"
 #include "wave/WaveFile.h"
 
@@ -49,6 +50,8 @@ class FileConverter {
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
   void SetExistingFiles(ExistingFiles policy) { existing_ = policy; }
   void SetOutputSettings(const OutputSettings& settings) { output_ = settings; }
+  // The batch's pool: idle threads then decode parts of the files (null: none).
+  void SetHelperPool(HelperPool* pool) { pool_ = pool; }
   // Replaces the sinks' free-space query; for tests. By default there is no check before a
   // write: file systems that report no free space may still take the data, and a write that
   // fails says why.
@@ -65,6 +68,7 @@ class FileConverter {
   const std::atomic<bool>* cancel_ = nullptr;
   ExistingFiles existing_ = ExistingFiles::kRefuse;
   OutputSettings output_;
+  HelperPool* pool_ = nullptr;
   wave::FreeSpaceQuery freeSpace_ = [](const std::string&) -> std::optional<std::uint64_t> {
     return UINT64_MAX;
   };

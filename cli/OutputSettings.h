@@ -12,8 +12,9 @@ struct OutputSettings {
   NormalizeSpec normalize;               // --normalize
   bool dither = true;                    // off with --no-dither
   bool tags = true;                      // off with --no-tags
-  // Threads that the measuring pass of a normalization may use for one file.
-  unsigned measureThreads = 1;
+  // Without a helper pool: the parts a file's decoding is cut into, decoded one after another
+  // (the output is the same; tests use it to check that).
+  unsigned parts = 1;
 };
 
 }  // namespace cli

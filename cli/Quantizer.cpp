@@ -6,13 +6,13 @@ namespace cli {
 
 namespace {
 
-// splitmix64: spreads any seed (0 included) over the generator's state.
-std::uint64_t MixSeed(std::uint64_t seed) {
-  std::uint64_t z = seed + 0x9E3779B97F4A7C15ull;
+// splitmix64: a well-mixed 64-bit value for each input, so that the noise of sample n is a
+// function of the seed and n alone.
+std::uint64_t Mix(std::uint64_t x) {
+  std::uint64_t z = x + 0x9E3779B97F4A7C15ull;
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  z ^= z >> 31;
-  return z != 0 ? z : 0x9E3779B97F4A7C15ull;
+  return z ^ (z >> 31);
 }
 
 constexpr double kTwoToMinus32 = 1.0 / 4294967296.0;
@@ -24,7 +24,7 @@ Quantizer::Quantizer(OutputDepth depth, double gain, bool dither, std::uint64_t 
       gain_(gain),
       scale_(gain * static_cast<double>(std::int64_t{1} << (BitsPerSample(depth) - 1))),
       dither_(dither && depth == OutputDepth::k16),
-      state_(MixSeed(seed)) {}
+      seed_(Mix(seed)) {}
 
 void Quantizer::Convert(const float* in, std::size_t samples, unsigned char* out) {
   switch (depth_) {
@@ -89,11 +89,8 @@ void Quantizer::ConvertFloat(const float* in, std::size_t samples, unsigned char
 }
 
 double Quantizer::NextDither() {
-  // xorshift64*: one step gives the two 32-bit uniform values.
-  state_ ^= state_ >> 12;
-  state_ ^= state_ << 25;
-  state_ ^= state_ >> 27;
-  const std::uint64_t r = state_ * 0x2545F4914F6CDD1Dull;
+  // One mixed value per sample gives the two 32-bit uniform values.
+  const std::uint64_t r = Mix(seed_ ^ position_++);
   const auto a = static_cast<double>(r >> 32);
   const auto b = static_cast<double>(r & 0xFFFFFFFFull);
   return (a + b) * kTwoToMinus32 - 1.0;

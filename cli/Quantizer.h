@@ -1,6 +1,8 @@
 // Turns float samples (full scale +-1.0) into the little-endian samples of an output depth, with
 // a gain, rounding to nearest and, for 16 bits on request, triangular (TPDF) dither.
-// Threading: one thread at a time; an object keeps its dither generator and clip count.
+// The dither of a sample depends only on the seed and the sample's index in the file, so parts of
+// a file quantized apart by several quantizers (SetPosition) equal one quantizer's output.
+// Threading: one thread at a time; an object keeps its position and clip count.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +23,8 @@ class Quantizer {
   // (halves away from zero), clamped to the depth's range; 24-bit samples take 3 bytes. Float:
   // in * gain, never clamped. A NaN sample is written as 0.
   void Convert(const float* in, std::size_t samples, unsigned char* out);
+  // The index in the file (all channels counted) of the next sample converted; 0 at first.
+  void SetPosition(std::uint64_t sample) { position_ = sample; }
 
   // Integer samples clamped so far.
   std::int64_t Clipped() const { return clipped_; }
@@ -36,7 +40,8 @@ class Quantizer {
   double gain_ = 1.0;
   double scale_ = 1.0;  // gain * 2^(bits-1)
   bool dither_ = false;
-  std::uint64_t state_ = 0;  // the dither generator's state, never zero
+  std::uint64_t seed_ = 0;      // mixed from the seed given
+  std::uint64_t position_ = 0;  // index of the next sample
   std::int64_t clipped_ = 0;
 };
 

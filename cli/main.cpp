@@ -96,11 +96,10 @@ int main(int argc, char** argv) {
   cli::FileConverter converter;
   converter.SetCancelFlag(&gInterrupted);
   converter.SetExistingFiles(options.existing);
-  // Threads that the files of the run leave idle help measure a normalization.
-  cli::OutputSettings output = options.output;
-  output.measureThreads =
-      std::max<unsigned>(1, workers / static_cast<unsigned>(std::max<std::size_t>(1, jobs.size())));
-  converter.SetOutputSettings(output);
+  converter.SetOutputSettings(options.output);
+  // Threads that have no file of their own help decode the running ones.
+  cli::HelperPool pool(workers);
+  converter.SetHelperPool(&pool);
 
   // The progress bar and the closing summary are for a person at a terminal.
   const bool terminal = !options.quiet && ::isatty(STDERR_FILENO);
@@ -133,7 +132,7 @@ int main(int argc, char** argv) {
   if (bar) callbacks.onTick = [&](const cli::BatchProgress& progress) { bar->Update(progress); };
 
   const cli::BatchSummary summary =
-      cli::RunBatch(jobs, workers, converter, &gInterrupted, callbacks);
+      cli::RunBatch(jobs, workers, converter, &gInterrupted, callbacks, &pool);
   bar.reset();
   if (gInterrupted) {
     std::fprintf(stderr, "%s: interrupted\n", cli::kProgramName);
