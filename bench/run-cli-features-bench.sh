@@ -17,24 +17,11 @@ done
 work=$(mktemp -d "$work_root/qd-features-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-sox -n -r 44100 -c 2 -b 16 "$work/mix.wav" synth 240 sine 220 sine 277 sine 330 pinknoise \
-  tremolo 3 40 gain -6 2> /dev/null
+source "$(dirname "$0")/bench-common.sh"
+make_mix "$work/mix.wav"
 ffmpeg -v quiet -f lavfi -i testsrc=size=1280x960 -frames:v 1 -q:v 2 "$work/cover.jpg"
 lame --quiet -b 192 --tt "Title" --ta "Artist" --tl "Album" --ty 2026 --tn 3 \
   --ti "$work/cover.jpg" "$work/mix.wav" "$work/in.mp3"
-
-median() { sort -n | awk '{a[NR]=$1} END {m=(NR+1)/2; if (NR%2) print a[m]; else print (a[NR/2]+a[NR/2+1])/2}'; }
-declare -A wall
-# time_cmd NAME CMD...: wall seconds of CMD, median of RUNS runs.
-time_cmd() {
-  local name=$1; shift
-  local w=""
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e" -o "$work/time.txt" "$@" > /dev/null 2>&1
-    w+="$(cat "$work/time.txt")"$'\n'
-  done
-  wall[$name]=$(printf '%s' "$w" | median)
-}
 
 q=("$convert" -q -f)
 time_cmd mpg123 mpg123 -q -w "$work/mpg123.wav" "$work/in.mp3"

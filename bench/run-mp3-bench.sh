@@ -16,28 +16,13 @@ done
 work=$(mktemp -d "$work_root/qd-mp3-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# A 4-minute mix: two chords, pink noise and a slow tremolo, so the encoder has work to do.
-sox -n -r 44100 -c 2 -b 16 "$work/mix.wav" synth 240 sine 220 sine 277 sine 330 pinknoise \
-  tremolo 3 40 gain -6 2> /dev/null
+source "$(dirname "$0")/bench-common.sh"
+make_mix "$work/mix.wav"
 lame --quiet -b 192 "$work/mix.wav" "$work/in.mp3"
 for i in 1 2 3 4 5 6 7 8; do cp "$work/in.mp3" "$work/in$i.mp3"; done
 sox_mp3=yes
 sox "$work/in.mp3" -n stat 2> /dev/null || sox_mp3=no  # sox without its MP3 handler
 
-median() { sort -n | awk '{a[NR]=$1} END {m=(NR+1)/2; if (NR%2) print a[m]; else print (a[NR/2]+a[NR/2+1])/2}'; }
-# time_cmd NAME CMD...: runs CMD RUNS times, records wall seconds and peak RSS (KiB).
-declare -A wall rss
-time_cmd() {
-  local name=$1; shift
-  local w="" r=""
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" > /dev/null 2>&1
-    read -r e m < "$work/time.txt"
-    w+="$e"$'\n'; r+="$m"$'\n'
-  done
-  wall[$name]=$(printf '%s' "$w" | median)
-  rss[$name]=$(printf '%s' "$r" | median)
-}
 
 mkdir -p "$work/out"
 time_cmd quelbarin "$bin/quelbarin-convert" -q -f -j 1 -o "$work/out" "$work/in.mp3"

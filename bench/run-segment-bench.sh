@@ -16,8 +16,8 @@ done
 work=$(mktemp -d "$work_root/qd-segment-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-sox -n -r 44100 -c 2 -b 16 "$work/mix.wav" synth 240 sine 220 sine 277 sine 330 pinknoise \
-  tremolo 3 40 gain -6 2> /dev/null
+source "$(dirname "$0")/bench-common.sh"
+make_mix "$work/mix.wav"
 lame --quiet -b 192 "$work/mix.wav" "$work/in4.mp3"
 sox "$work/mix.wav" "$work/mix60.wav" repeat 14 2> /dev/null
 lame --quiet -b 192 "$work/mix60.wav" "$work/in60.mp3"
@@ -38,21 +38,6 @@ def data(path):
         at += 8 + size + (size & 1)
 sys.exit(0 if data(sys.argv[1]) == data(sys.argv[2]) else 1)
 PY
-median() { sort -n | awk '{a[NR]=$1} END {m=(NR+1)/2; if (NR%2) print a[m]; else print (a[NR/2]+a[NR/2+1])/2}'; }
-declare -A wall rss
-# time_cmd NAME CMD...: wall seconds and peak RSS (KiB) of CMD, medians of RUNS runs.
-time_cmd() {
-  local name=$1; shift
-  local w="" r=""
-  for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" > /dev/null 2>&1
-    read -r e m < "$work/time.txt"
-    w+="$e"$'\n'; r+="$m"$'\n'
-  done
-  wall[$name]=$(printf '%s' "$w" | median)
-  rss[$name]=$(printf '%s' "$r" | median)
-}
-
 for len in 4 60; do
   time_cmd "mpg123-$len" mpg123 -q -w "$work/out.wav" "$work/in$len.mp3"
   time_cmd "ours-$len" "$convert" -q -f -o "$work/out" "$work/in$len.mp3"
