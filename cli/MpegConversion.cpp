@@ -226,12 +226,17 @@ std::optional<double> MpegConversion::MeasureGain(const OutputSettings& settings
           std::max<std::int64_t>(lengthMs_ / (kMeasurePartSeconds * 1000), 1), kMaxMeasureParts)),
       kMeasurePartSeconds);
   pass.passes = 2;
-  const std::size_t count = std::max<std::size_t>(1, pass.segments.size());
-  std::vector<std::optional<LoudnessMeter>> meters(count);
-  std::vector<float> peaks(count, 0.0f);
-  if (loudness) {
-    for (auto& meter : meters) meter.emplace(channels_, rate_);
-  }
+  std::vector<std::optional<LoudnessMeter>> meters;
+  std::vector<float> peaks;
+  const auto startMeters = [&] {
+    const std::size_t count = std::max<std::size_t>(1, pass.segments.size());
+    meters = std::vector<std::optional<LoudnessMeter>>(count);
+    peaks.assign(count, 0.0f);
+    if (loudness) {
+      for (auto& meter : meters) meter.emplace(channels_, rate_);
+    }
+  };
+  startMeters();
   pass.block = [&](std::size_t i, const unsigned char* data, std::int32_t bytes, std::int64_t) {
     const auto* samples = reinterpret_cast<const float*>(data);
     const std::size_t n = static_cast<std::size_t>(bytes) / sizeof(float);
@@ -242,7 +247,18 @@ std::optional<double> MpegConversion::MeasureGain(const OutputSettings& settings
     }
     return true;
   };
-  if (!Decode(pass)) return std::nullopt;
+  bool complete = false;
+  try {
+    complete = Decode(pass);
+  } catch (const std::exception&) {
+    if (pass.segments.empty()) throw;
+    // A part did not decode as planned: measure in one run instead.
+    pass.segments.clear();
+    pass.frames = 0;
+    startMeters();
+    complete = Decode(pass);
+  }
+  if (!complete) return std::nullopt;
   if (loudness) {
     std::vector<const LoudnessMeter*> parts;
     double truePeak = 0.0;
