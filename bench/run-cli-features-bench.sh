@@ -64,7 +64,7 @@ if [ "${LONG:-0}" = 1 ]; then
   # 32 kbit/s frames repeated: 3.3 h and 3.5 h of 44.1 kHz stereo, as 32-bit float.
   sox -n -r 44100 -c 2 -b 16 "$work/one.wav" synth 1 sine 440 2> /dev/null
   lame --quiet -b 32 -t --resample 44.1 "$work/one.wav" "$work/one.mp3"
-  for n in 11900 12600; do
+  for n in 11300 12600; do
     python3 -c "import sys; d=open(sys.argv[1],'rb').read(); open(sys.argv[2],'wb').write(d*int(sys.argv[3]))" \
       "$work/one.mp3" "$work/long$n.mp3" "$n"
     rm -rf "$work/long"; mkdir -p "$work/long"
