@@ -150,11 +150,11 @@ bool MpegConversion::Decode(Pass& pass) {
   const std::size_t count = std::max<std::size_t>(1, pass.segments.size());
   // One worker per part the file is worth now, each decoding a run of consecutive segments.
   const std::size_t workers = std::clamp<std::size_t>(Parts(pass.settings), 1, count);
-  // Worker 0 uses the bound decoder; the others bind decoders of their own.
-  std::vector<std::unique_ptr<sources::TMMMpeg>> decoders(workers);
-  for (std::size_t w = 1; w < workers; ++w) {
-    decoders[w] = std::make_unique<sources::TMMMpeg>();
-    decoders[w]->SetFileName(source_.native());
+  // Worker 0 uses the bound decoder; the others bind decoders of their own, kept for the next
+  // pass so that the file is bound once per decoder, not once per pass.
+  while (helpers_.size() + 1 < workers) {
+    helpers_.push_back(std::make_unique<sources::TMMMpeg>());
+    helpers_.back()->SetFileName(source_.native());
   }
   const int bytesPerSample = pass.format == MPEG_SAMPLES_S16   ? 2
                              : pass.format == MPEG_SAMPLES_S24 ? 3
@@ -195,7 +195,7 @@ bool MpegConversion::Decode(Pass& pass) {
   std::vector<std::function<void()>> parts;
   for (std::size_t w = 0; w < workers; ++w) {
     parts.emplace_back([&, w] {
-      sources::TMMMpeg& decoder = w == 0 ? *decoder_ : *decoders[w];
+      sources::TMMMpeg& decoder = w == 0 ? *decoder_ : *helpers_[w - 1];
       try {
         decoder.SetSampleFormat(pass.format);
         std::vector<unsigned char> buffer(kReadBytes);

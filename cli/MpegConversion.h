@@ -70,6 +70,7 @@ class MpegConversion {
   void ReportProgress(std::int64_t frames, int pass, int passes) const;
 
   std::unique_ptr<sources::TMMMpeg> decoder_;
+  std::vector<std::unique_ptr<sources::TMMMpeg>> helpers_;  // bound to the file for other threads
   std::filesystem::path source_;
   HelperPool* pool_ = nullptr;
   unsigned parts_ = 1;
