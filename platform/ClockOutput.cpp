@@ -6,7 +6,9 @@ namespace platform {
 
 namespace {
 
-constexpr auto kTick = std::chrono::milliseconds(5);
+// The longest sleep while a buffer plays, so a very long buffer still goes to the file in parts.
+constexpr auto kLongestWait = std::chrono::milliseconds(100);
+constexpr auto kShortestWait = std::chrono::microseconds(200);
 constexpr std::size_t kScratchMs = 100;  // most bytes copied to the file per Consume call
 
 }  // namespace
@@ -49,16 +51,28 @@ void ClockOutput::StopClock() {
   if (clock_.joinable()) clock_.join();
 }
 
-void ClockOutput::SetBackendPaused(bool paused) {
-  std::lock_guard<std::mutex> lock(clockMutex_);
-  if (paused_ == paused) return;
-  if (!paused) {
-    // Catch up to now first so the pause takes effect exactly at the current position.
-    RebaseLocked();
-  } else {
-    TickLocked();
+void ClockOutput::BufferQueued() {
+  {
+    std::lock_guard<std::mutex> lock(clockMutex_);
+    if (!dry_) return;  // the clock thread is already timing a buffer
+    kicked_ = true;
   }
-  paused_ = paused;
+  wake_.notify_all();
+}
+
+void ClockOutput::SetBackendPaused(bool paused) {
+  {
+    std::lock_guard<std::mutex> lock(clockMutex_);
+    if (paused_ == paused) return;
+    if (!paused) {
+      RebaseLocked();
+    } else {
+      TickLocked();  // catch up to now, so the pause takes effect exactly at the current position
+    }
+    paused_ = paused;
+    kicked_ = true;
+  }
+  wake_.notify_all();
 }
 
 void ClockOutput::WithConsumerHalted(const std::function<void()>& work) {
@@ -71,7 +85,11 @@ std::uint64_t ClockOutput::BackendHeardFrames() {
 }
 
 void ClockOutput::ResetBackendPosition() {
-  RebaseLocked();  // runs inside WithConsumerHalted, under clockMutex_
+  // Runs inside WithConsumerHalted, under clockMutex_. The queue is empty now.
+  RebaseLocked();
+  dry_ = true;
+  kicked_ = true;
+  wake_.notify_all();
 }
 
 void ClockOutput::RebaseLocked() {
@@ -82,13 +100,37 @@ void ClockOutput::RebaseLocked() {
 void ClockOutput::ClockMain() {
   std::unique_lock<std::mutex> lock(clockMutex_);
   while (!stop_) {
-    wake_.wait_for(lock, kTick, [this] { return stop_; });
-    if (stop_) break;
     if (!paused_) TickLocked();
+    const Clock::duration wait = NextWaitLocked();
+    const auto woken = [this] { return stop_ || kicked_; };
+    if (wait == Clock::duration::zero()) {
+      wake_.wait(lock, woken);
+    } else {
+      wake_.wait_for(lock, wait, woken);
+    }
+    kicked_ = false;
   }
 }
 
+ClockOutput::Clock::duration ClockOutput::NextWaitLocked() {
+  if (paused_ || dry_) return Clock::duration::zero();
+  const std::size_t left = BytesToBufferEnd();
+  if (left == 0) {
+    dry_ = true;  // everything queued was played: wait for the next buffer
+    return Clock::duration::zero();
+  }
+  const std::uint64_t byteRate = std::uint64_t{format_.nSamplesPerSec} * format_.nBlockAlign;
+  const std::uint64_t target = ConsumedBytes() + left - baseBytes_;
+  const auto due = baseTime_ + std::chrono::microseconds(target * 1000000 / byteRate);
+  return std::clamp<Clock::duration>(due - Clock::now(), kShortestWait, kLongestWait);
+}
+
 void ClockOutput::TickLocked() {
+  if (dry_) {
+    if (BytesToBufferEnd() == 0) return;
+    RebaseLocked();  // data again after a dry spell: the clock starts from now
+    dry_ = false;
+  }
   const auto now = Clock::now();
   const auto elapsedUs =
       std::chrono::duration_cast<std::chrono::microseconds>(now - baseTime_).count();
@@ -104,7 +146,7 @@ void ClockOutput::TickLocked() {
     if (recorder_ && got > 0) recorder_->Append(scratch_.data(), got);
     want -= got;
     if (got < chunk) {
-      RebaseLocked();  // the queue ran dry: the clock waits for new data instead of running ahead
+      dry_ = true;  // the queue ran dry: the clock waits for new data instead of running ahead
       break;
     }
   }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/WaveOut.h"
+#include "platform/WaveOutApi.h"
 
 namespace platform {
 

@@ -45,7 +45,7 @@ PortAudioOutput::PortAudioOutput(const WAVEFORMATEX& format, const WaveOutTarget
     : WaveOutDevice(format, target), setup_(setup) {}
 
 PortAudioOutput::~PortAudioOutput() {
-  if (stream_ != nullptr) CloseBackend();
+  CloseBackend();
 }
 
 MMRESULT PortAudioOutput::OpenBackend() {
@@ -65,13 +65,15 @@ MMRESULT PortAudioOutput::OpenBackend() {
     Pa_CloseStream(stream);
     return ResultFor(error);
   }
+  std::lock_guard<std::mutex> streamLock(streamMutex_);
   stream_ = stream;
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT PortAudioOutput::CloseBackend() {
-  if (stream_ == nullptr) return MMSYSERR_NOERROR;
   std::lock_guard<std::mutex> lock(PortAudioHost::Instance().Lock());
+  std::lock_guard<std::mutex> streamLock(streamMutex_);
+  if (stream_ == nullptr) return MMSYSERR_NOERROR;
   Pa_StopStream(stream_);  // lets what was handed to the host play out
   const PaError error = Pa_CloseStream(stream_);
   stream_ = nullptr;
@@ -84,11 +86,19 @@ void PortAudioOutput::SetBackendPaused(bool paused) {
 
 void PortAudioOutput::WithConsumerHalted(const std::function<void()>& work) {
   std::lock_guard<std::mutex> lock(PortAudioHost::Instance().Lock());
-  // Aborting returns only once the callback has finished, and drops what is in flight.
-  const bool running = stream_ != nullptr && Pa_IsStreamActive(stream_) == 1;
-  if (running) Pa_AbortStream(stream_);
+  // Aborting returns only once the callback has finished, and drops what is in flight. The
+  // stream lock is not held over `work`, which takes the position's lock.
+  bool running = false;
+  {
+    std::lock_guard<std::mutex> streamLock(streamMutex_);
+    running = stream_ != nullptr && Pa_IsStreamActive(stream_) == 1;
+    if (running) Pa_AbortStream(stream_);
+  }
   work();
-  if (running) Pa_StartStream(stream_);
+  if (running) {
+    std::lock_guard<std::mutex> streamLock(streamMutex_);
+    Pa_StartStream(stream_);
+  }
 }
 
 std::uint64_t PortAudioOutput::BackendHeardFrames() {
@@ -101,7 +111,11 @@ std::uint64_t PortAudioOutput::BackendHeardFrames() {
     heardEnd = heardEnd_.load(std::memory_order_acquire);
     if (sequence_.load(std::memory_order_acquire) == before) break;
   }
-  const double now = stream_ != nullptr ? Pa_GetStreamTime(stream_) : 0;
+  double now = 0;
+  {
+    std::lock_guard<std::mutex> streamLock(streamMutex_);
+    if (stream_ != nullptr) now = Pa_GetStreamTime(stream_);
+  }
   const double rate = format_.nSamplesPerSec;
   const double aheadSeconds = now > 0 ? heardEnd - now : latencySeconds_;
   if (aheadSeconds <= 0) return framesEnd;

@@ -2,11 +2,13 @@
 // buffers (silence while paused or when the queue is dry) and publishes, for the position, how
 // many frames were consumed and when the last of them reaches the listener.
 // Threading: the WaveOutDevice operations on the caller's thread; OnAudio on PortAudio's audio
-// thread, where it only copies and stores atomics; BackendHeardFrames beside either.
+// thread, where it only copies and stores atomics; BackendHeardFrames beside either (on the
+// notification thread too). streamMutex_ guards stream_ between them.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/PortAudioHost.h"
 #include "platform/WaveOutDevice.h"
@@ -35,6 +37,7 @@ class PortAudioOutput : public WaveOutDevice {
   void Publish(std::uint64_t framesEnd, double heardEnd);
 
   const AudioStreamSetup setup_;
+  std::mutex streamMutex_;
   void* stream_ = nullptr;  // a PaStream, owned: closed at CloseBackend
   double latencySeconds_ = 0;
   std::atomic<bool> paused_{false};

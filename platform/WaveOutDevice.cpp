@@ -1,32 +1,21 @@
 #include "platform/WaveOutDevice.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <system_error>
 
 #include "platform/ThreadMessageQueue.h"
+#include "platform/WaveHeaderFlags.h"
 
 namespace platform {
 
 namespace {
 
 constexpr auto kResetDeliveryWait = std::chrono::milliseconds(5000);
-
-// The header's flags are read by the owner on other threads (it polls WHDR_DONE), so the device
-// changes them atomically. The header is packed, so the field is reached through its offset.
-std::uint32_t* FlagsOf(WAVEHDR* header) {
-  return reinterpret_cast<std::uint32_t*>(reinterpret_cast<char*>(header) +
-                                          offsetof(WAVEHDR, dwFlags));
-}
-
-void SetFlags(WAVEHDR* header, std::uint32_t set, std::uint32_t clear) {
-  std::uint32_t* flags = FlagsOf(header);
-  std::uint32_t old = __atomic_load_n(flags, __ATOMIC_ACQUIRE);
-  while (!__atomic_compare_exchange_n(flags, &old, (old | set) & ~clear, true, __ATOMIC_ACQ_REL,
-                                      __ATOMIC_ACQUIRE)) {
-  }
-}
+// While buffers are queued the notifier looks again at least this often: the consumer's wake-up
+// is sent without a lock and may come just before the notifier sleeps.
+constexpr auto kLongestQueuedWait = std::chrono::milliseconds(20);
+constexpr auto kShortestWait = std::chrono::microseconds(500);
 
 }  // namespace
 
@@ -71,14 +60,15 @@ MMRESULT WaveOutDevice::Close() {
 }
 
 MMRESULT WaveOutDevice::Write(WAVEHDR* header) {
-  const std::uint32_t flags = __atomic_load_n(FlagsOf(header), __ATOMIC_ACQUIRE);
+  const std::uint32_t flags = LoadWaveHeaderFlags(header);
   if (!(flags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
   if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
   const std::uint64_t write = writeIndex_.load(std::memory_order_relaxed);
   if (write - notifyIndex_.load(std::memory_order_acquire) >= kRingSize) return MMSYSERR_NOMEM;
-  SetFlags(header, WHDR_INQUEUE, WHDR_DONE);
+  ChangeWaveHeaderFlags(header, WHDR_INQUEUE, WHDR_DONE);
   ring_[write % kRingSize] = header;
   writeIndex_.store(write + 1, std::memory_order_release);
+  BufferQueued();
   return MMSYSERR_NOERROR;
 }
 
@@ -97,9 +87,11 @@ MMRESULT WaveOutDevice::Reset() {
   WithConsumerHalted([&] {
     returned = writeIndex_.load(std::memory_order_acquire);
     playIndex_.store(returned, std::memory_order_release);
+    flushIndex_.store(returned, std::memory_order_release);
     playOffset_ = 0;
     consumedBytes_.store(0, std::memory_order_release);
-    heardFrames_.store(0, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(positionMutex_);
+    heardFrames_ = 0;
     ResetBackendPosition();
   });
   WakeNotifier();
@@ -119,14 +111,11 @@ bool WaveOutDevice::HasQueuedBuffers() const {
 }
 
 std::uint64_t WaveOutDevice::HeardFrames() {
+  std::lock_guard<std::mutex> lock(positionMutex_);
   const std::uint64_t consumedFrames =
       format_.nBlockAlign ? ConsumedBytes() / format_.nBlockAlign : 0;
-  const std::uint64_t heard = std::min(BackendHeardFrames(), consumedFrames);
-  std::uint64_t last = heardFrames_.load(std::memory_order_acquire);
-  while (heard > last &&
-         !heardFrames_.compare_exchange_weak(last, heard, std::memory_order_acq_rel)) {
-  }
-  return std::max(heard, last);
+  heardFrames_ = std::max(heardFrames_, std::min(BackendHeardFrames(), consumedFrames));
+  return heardFrames_;
 }
 
 std::size_t WaveOutDevice::Consume(char* out, std::size_t bytes) {
@@ -134,6 +123,7 @@ std::size_t WaveOutDevice::Consume(char* out, std::size_t bytes) {
   bool finished = false;
   std::uint64_t play = playIndex_.load(std::memory_order_relaxed);
   const std::uint64_t write = writeIndex_.load(std::memory_order_acquire);
+  const std::uint64_t consumed = consumedBytes_.load(std::memory_order_relaxed);
   while (taken < bytes && play < write) {
     WAVEHDR* header = ring_[play % kRingSize];
     const std::size_t length = header->dwBufferLength;
@@ -143,18 +133,29 @@ std::size_t WaveOutDevice::Consume(char* out, std::size_t bytes) {
     playOffset_ += chunk;
     if (playOffset_ >= length) {
       playOffset_ = 0;
+      ends_[play % kRingSize] = consumed + taken;
       ++play;
-      playIndex_.store(play, std::memory_order_release);
       finished = true;
     }
   }
-  if (taken > 0) consumedBytes_.fetch_add(taken, std::memory_order_acq_rel);
-  if (finished) WakeNotifier();
+  // The byte count first: a buffer published as taken is then already counted as consumed.
+  if (taken > 0) consumedBytes_.store(consumed + taken, std::memory_order_release);
+  if (finished) {
+    playIndex_.store(play, std::memory_order_release);
+    WakeNotifier();
+  }
   return taken;
 }
 
+std::size_t WaveOutDevice::BytesToBufferEnd() const {
+  const std::uint64_t play = playIndex_.load(std::memory_order_relaxed);
+  if (play >= writeIndex_.load(std::memory_order_acquire)) return 0;
+  const std::size_t length = ring_[play % kRingSize]->dwBufferLength;
+  return length - std::min(playOffset_, length);
+}
+
 void WaveOutDevice::WakeNotifier() {
-  wake_.fetch_add(1, std::memory_order_release);
+  wakeCount_.fetch_add(1, std::memory_order_release);
   wake_.notify_one();
 }
 
@@ -165,23 +166,48 @@ bool WaveOutDevice::OnNotifierThread() const {
 void WaveOutDevice::NotifierMain() {
   Deliver(MM_WOM_OPEN, nullptr);
   for (;;) {
-    const std::uint32_t seen = wake_.load(std::memory_order_acquire);
+    const std::uint32_t seen = wakeCount_.load(std::memory_order_acquire);
     const bool closing = closing_.load(std::memory_order_acquire);
-    const std::uint64_t played = playIndex_.load(std::memory_order_acquire);
-    std::uint64_t next = notifyIndex_.load(std::memory_order_relaxed);
-    while (next < played) {
-      WAVEHDR* header = ring_[next % kRingSize];
-      // Done before the notification, and out of the queue before it can be written again.
-      SetFlags(header, WHDR_DONE, WHDR_INQUEUE);
-      ++next;
-      notifyIndex_.store(next, std::memory_order_release);
-      Deliver(MM_WOM_DONE, header);
-      deliveredIndex_.store(next, std::memory_order_release);
-    }
+    const std::chrono::microseconds wait = DeliverHeard();
     if (closing) break;
-    wake_.wait(seen, std::memory_order_acquire);
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    const auto woken = [&] { return wakeCount_.load(std::memory_order_acquire) != seen; };
+    if (wait.count() > 0) {
+      wake_.wait_for(lock, wait, woken);
+    } else {
+      wake_.wait(lock, woken);
+    }
   }
   Deliver(MM_WOM_CLOSE, nullptr);
+}
+
+std::chrono::microseconds WaveOutDevice::DeliverHeard() {
+  const std::uint64_t flush = flushIndex_.load(std::memory_order_acquire);
+  const std::uint64_t played = playIndex_.load(std::memory_order_acquire);
+  std::uint64_t next = notifyIndex_.load(std::memory_order_relaxed);
+  std::uint64_t heardBytes = 0;
+  if (next < played && next >= flush) heardBytes = HeardFrames() * format_.nBlockAlign;
+  while (next < std::max(played, flush)) {
+    // Buffers given back by a reset need not be heard; their end marks are stale.
+    if (next >= flush && ends_[next % kRingSize] > heardBytes) break;
+    WAVEHDR* header = ring_[next % kRingSize];
+    // Done before the notification, and out of the queue before it can be written again.
+    ChangeWaveHeaderFlags(header, WHDR_DONE, WHDR_INQUEUE);
+    ++next;
+    notifyIndex_.store(next, std::memory_order_release);
+    Deliver(MM_WOM_DONE, header);
+    deliveredIndex_.store(next, std::memory_order_release);
+  }
+  if (next < played) {
+    // Taken but not yet heard: look again when its end should have reached the listener.
+    const std::uint64_t missing =
+        ends_[next % kRingSize] - std::min(ends_[next % kRingSize], heardBytes);
+    const std::uint64_t rate = std::max<std::uint64_t>(format_.nAvgBytesPerSec, 1);
+    const std::chrono::microseconds due{missing * 1000000 / rate};
+    return std::clamp<std::chrono::microseconds>(due, kShortestWait, kLongestQueuedWait);
+  }
+  if (next < writeIndex_.load(std::memory_order_acquire)) return kLongestQueuedWait;
+  return std::chrono::microseconds(0);
 }
 
 void WaveOutDevice::Deliver(std::uint32_t message, WAVEHDR* header) {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/WaveOut.h"
+#include "platform/WaveOutApi.h"
 
 namespace platform {
 

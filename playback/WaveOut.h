@@ -20,7 +20,7 @@
 #include "platform/CriticalSection.h"
 #include "platform/Dispatcher.h"
 #include "platform/Event.h"
-#include "platform/WaveOut.h"
+#include "platform/WaveOutApi.h"
 #include "stream/Allocator.h"
 #include "stream/DSPThread.h"
 #include "stream/MMError.h"

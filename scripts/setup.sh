@@ -15,9 +15,12 @@ packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev l
 # Tools the tests compare our files with; they also make the test fixtures. clang and its
 # runtime libraries build the fuzzing harnesses (tests/fuzz); Xvfb runs the real-window smoke
 # test; desktop-file-validate checks the desktop entry; lintian, dpkg-dev (dpkg-shlibdeps), file
-# and man-db build and check the Debian package; clang-format checks the layout of the sources.
+# and man-db build and check the Debian package; clang-format checks the layout of the sources;
+# a private PulseAudio behind ALSA's pulse plugin plays the preview in the desktop-audio test,
+# with stress-ng loading the machine.
 test_packages=(sox lame mpg123 ffmpeg clang libclang-rt-14-dev xvfb xauth desktop-file-utils
-  lintian dpkg-dev file man-db groff-base clang-format)
+  lintian dpkg-dev file man-db groff-base clang-format pulseaudio pulseaudio-utils
+  libasound2-plugins stress-ng)
 if [ "$mode" = test ]; then packages+=("${test_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,15 +1,15 @@
 // The waveform-audio output (the stand-in for winmm's waveOut functions): devices that play PCM
-// buffers in the order they are written, hand each finished buffer back once and in order, and
-// tell how much has been heard. Devices are PortAudio's output devices plus two of our own: a
-// null device that consumes buffers at real-time pace from a clock, and a file device that
-// records everything played into a WAV file (also at real-time pace, so a player behaves as with
-// a card). Device numbers: PortAudio's output devices first, in PortAudio's order, then the null
-// device ("Saída nula"), then - only while QD_WAVE_DEVICE is "file:PATH" - the file device.
-// The wave mapper (WAVE_MAPPER) follows the environment variable QD_WAVE_DEVICE: "null",
-// "file:PATH" or a device number; unset (or anything else) it is PortAudio's default output when
-// that has an output channel, else the first PortAudio output, else the null device.
+// buffers in the order they are written, hand each buffer back once and in order when it has
+// been heard, and tell how much has been heard. Devices are PortAudio's output devices, and two
+// of our own that QD_WAVE_DEVICE asks for: a null device ("null") that consumes buffers at
+// real-time pace from a clock, and a file device ("file:PATH") that records everything played
+// into a WAV file (also at real-time pace, so a player behaves as with a card). Device numbers:
+// PortAudio's output devices first, in PortAudio's order, then the one QD_WAVE_DEVICE asks for.
+// The wave mapper (WAVE_MAPPER) follows QD_WAVE_DEVICE: "null", "file:PATH" or a device number;
+// unset (or anything else) it is PortAudio's default output when that has an output channel,
+// else the first PortAudio output; with no PortAudio output there is no device at all.
 // Buffers come back (WHDR_DONE set, WHDR_INQUEUE cleared, then MM_WOM_DONE) in the order written,
-// once the device has taken all their bytes. waveOutGetPosition counts what has been heard: for
+// once their last frame has been heard. waveOutGetPosition counts what has been heard: for
 // PortAudio the frames taken less those still in the output latency, for the null and file
 // devices what their clock has consumed; it is monotonic, never beyond what was written, and 0
 // after waveOutReset (which keeps the pause state and returns every queued buffer, notified, before
@@ -161,5 +161,8 @@ MMRESULT waveOutRestart(HWAVEOUT device);
 MMRESULT waveOutReset(HWAVEOUT device);
 MMRESULT waveOutGetPosition(HWAVEOUT device, MMTIME* time, std::uint32_t size);
 MMRESULT waveOutGetErrorText(MMRESULT error, char* text, std::uint32_t size);
+// Why a device number (or the mapper) that waveOutOpen refused with MMSYSERR_BADDEVICEID names no
+// device, for the user: the number asked for, where it came from and how many devices there are.
+std::string waveOutMissingDeviceText(std::uint32_t deviceId);
 
 }  // namespace platform

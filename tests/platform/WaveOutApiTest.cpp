@@ -1,4 +1,4 @@
-#include "platform/WaveOut.h"
+#include "platform/WaveOutApi.h"
 
 #include <gtest/gtest.h>
 
@@ -180,7 +180,7 @@ std::uint32_t Position(HWAVEOUT device, std::uint32_t type) {
   return time.u.cb;
 }
 
-class WaveOutTest : public testing::Test {
+class WaveOutApiTest : public testing::Test {
  protected:
   void SetUp() override {
     dir_ = std::filesystem::temp_directory_path() /
@@ -211,7 +211,7 @@ std::uint32_t Le32(const std::vector<char>& bytes, std::size_t at) {
   return value;
 }
 
-TEST_F(WaveOutTest, FileDeviceRecordsEveryBufferInOrderThroughEachCallbackKind) {
+TEST_F(WaveOutApiTest, FileDeviceRecordsEveryBufferInOrderThroughEachCallbackKind) {
   UseFileDevice();
   const WAVEFORMATEX format = Pcm(8000, 1, 16);
   constexpr int kBlocks = 6;
@@ -273,7 +273,7 @@ TEST_F(WaveOutTest, FileDeviceRecordsEveryBufferInOrderThroughEachCallbackKind) 
   }
 }
 
-TEST_F(WaveOutTest, NullDevicePlaysInRealTimeWithAMonotonicPositionThatReachesTheEnd) {
+TEST_F(WaveOutApiTest, NullDevicePlaysInRealTimeWithAMonotonicPositionThatReachesTheEnd) {
   UseNullDevice();
   const WAVEFORMATEX format = Pcm(8000, 1, 16);  // 16000 bytes make one second
   constexpr int kBlocks = 10;
@@ -310,7 +310,7 @@ TEST_F(WaveOutTest, NullDevicePlaysInRealTimeWithAMonotonicPositionThatReachesTh
   EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }
 
-TEST_F(WaveOutTest, PauseHoldsThePositionAndRestartFinishesThePlay) {
+TEST_F(WaveOutApiTest, PauseHoldsThePositionAndRestartFinishesThePlay) {
   UseNullDevice();
   const WAVEFORMATEX format = Pcm(8000, 1, 8);
   Receiver receiver(CALLBACK_FUNCTION);
@@ -337,7 +337,7 @@ TEST_F(WaveOutTest, PauseHoldsThePositionAndRestartFinishesThePlay) {
   EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }
 
-TEST_F(WaveOutTest, ResetReturnsEveryQueuedBufferAndQueuedBuffersAreGuarded) {
+TEST_F(WaveOutApiTest, ResetReturnsEveryQueuedBufferAndQueuedBuffersAreGuarded) {
   UseNullDevice();
   const WAVEFORMATEX format = Pcm(22050, 2, 16);
   Receiver receiver(CALLBACK_FUNCTION);
@@ -377,31 +377,48 @@ TEST_F(WaveOutTest, ResetReturnsEveryQueuedBufferAndQueuedBuffersAreGuarded) {
   EXPECT_EQ(waveOutClose(device), MMSYSERR_INVALHANDLE);
 }
 
-TEST_F(WaveOutTest, DeviceNumbersAndTheMapperFollowTheEnvironment) {
-  const std::uint32_t count = waveOutGetNumDevs();
-  ASSERT_GE(count, 1u);  // the null device is always there
+TEST_F(WaveOutApiTest, DeviceNumbersAndTheMapperFollowTheEnvironment) {
+  // Without QD_WAVE_DEVICE only PortAudio's outputs are listed; the virtual devices are not.
+  ::unsetenv("QD_WAVE_DEVICE");
+  const std::uint32_t outputs = waveOutGetNumDevs();
   WAVEOUTCAPS caps{};
-  ASSERT_EQ(waveOutGetDevCaps(count - 1, &caps, sizeof(caps)), MMSYSERR_NOERROR);
-  EXPECT_STREQ(caps.szPname, "Saída nula");
-  EXPECT_EQ(waveOutGetDevCaps(count, &caps, sizeof(caps)), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(waveOutGetDevCaps(outputs, &caps, sizeof(caps)), MMSYSERR_BADDEVICEID);
+  const WAVEFORMATEX format = Pcm(44100, 2, 16);
+  HWAVEOUT device = nullptr;
+  if (outputs == 0) {
+    // No sound device: the mapper has nothing to fall back on.
+    EXPECT_EQ(waveOutGetDevCaps(WAVE_MAPPER, &caps, sizeof(caps)), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL),
+              MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(waveOutMissingDeviceText(WAVE_MAPPER), "No wave output device is available");
+  }
 
+  UseNullDevice();
+  EXPECT_EQ(waveOutGetNumDevs(), outputs + 1);
+  ASSERT_EQ(waveOutGetDevCaps(outputs, &caps, sizeof(caps)), MMSYSERR_NOERROR);
+  EXPECT_STREQ(caps.szPname, "Saída nula");
   UseFileDevice();
-  EXPECT_EQ(waveOutGetNumDevs(), count + 1);  // the file device comes last
+  EXPECT_EQ(waveOutGetNumDevs(), outputs + 1);  // the file device instead of the null device
   ASSERT_EQ(waveOutGetDevCaps(WAVE_MAPPER, &caps, sizeof(caps)), MMSYSERR_NOERROR);
   EXPECT_STREQ(caps.szPname, "Saída em arquivo WAV");
 
-  ::setenv("QD_WAVE_DEVICE", std::to_string(count - 1).c_str(), 1);
-  ASSERT_EQ(waveOutGetDevCaps(WAVE_MAPPER, &caps, sizeof(caps)), MMSYSERR_NOERROR);
-  EXPECT_STREQ(caps.szPname, "Saída nula");
-  const WAVEFORMATEX format = Pcm(44100, 2, 16);
-  HWAVEOUT device = nullptr;
-  ::setenv("QD_WAVE_DEVICE", std::to_string(count + 3).c_str(), 1);
+  // A number names a device; one that does not exist is refused with words that say so.
+  ::setenv("QD_WAVE_DEVICE", std::to_string(outputs + 7).c_str(), 1);
   EXPECT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
-  EXPECT_EQ(waveOutOpen(&device, count + 3, &format, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(waveOutOpen(&device, outputs + 3, &format, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
   EXPECT_EQ(device, nullptr);
+  const std::string many = outputs == 0 ? ": there is none."
+                           : outputs == 1
+                               ? ": there is one, number 0."
+                               : ": there are " + std::to_string(outputs) + ", numbered 0 to " +
+                                     std::to_string(outputs - 1) + ".";
+  EXPECT_EQ(waveOutMissingDeviceText(WAVE_MAPPER), "QD_WAVE_DEVICE=" + std::to_string(outputs + 7) +
+                                                       " names no wave output device" + many);
+  EXPECT_EQ(waveOutMissingDeviceText(outputs + 3),
+            "There is no wave output device number " + std::to_string(outputs + 3) + many);
 }
 
-TEST_F(WaveOutTest, FormatQueryAcceptsPlayablePcmAndRefusesTheRest) {
+TEST_F(WaveOutApiTest, FormatQueryAcceptsPlayablePcmAndRefusesTheRest) {
   UseNullDevice();
   struct Row {
     const char* name;
@@ -440,7 +457,7 @@ TEST_F(WaveOutTest, FormatQueryAcceptsPlayablePcmAndRefusesTheRest) {
   EXPECT_EQ(waveOutOpen(&device, WAVE_MAPPER, nullptr, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
 }
 
-TEST_F(WaveOutTest, FileDeviceIsExclusiveAndInvalidHandlesAreRefused) {
+TEST_F(WaveOutApiTest, FileDeviceIsExclusiveAndInvalidHandlesAreRefused) {
   UseFileDevice();
   const WAVEFORMATEX format = Pcm(8000, 1, 8);
   HWAVEOUT first = nullptr;

@@ -1,4 +1,4 @@
-#include "platform/WaveOut.h"
+#include "platform/WaveOutApi.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,12 +13,14 @@
 #include "platform/PortAudioHost.h"
 #include "platform/PortAudioOutput.h"
 #include "platform/ThreadMessageQueue.h"
+#include "platform/WaveHeaderFlags.h"
 #include "platform/WaveOutDevice.h"
 
-// Device numbering: PortAudio's output devices first (in PortAudio's order), then the null
-// device, then - only while QD_WAVE_DEVICE is "file:PATH" - the file device recording into PATH.
-// The mapper follows QD_WAVE_DEVICE: "null", "file:PATH", or a device number; unset (or any other
-// value) it takes PortAudio's default output, else any PortAudio output, else the null device.
+// Device numbering: PortAudio's output devices first (in PortAudio's order), then - only while
+// QD_WAVE_DEVICE asks for one of them - the null device ("null") or the file device recording
+// into PATH ("file:PATH"). The mapper follows QD_WAVE_DEVICE: "null", "file:PATH", or a device
+// number; unset (or any other value) it takes PortAudio's default output, else any PortAudio
+// output, and with none there is no device: a listener is told rather than played silence.
 
 namespace platform {
 
@@ -75,7 +77,10 @@ std::vector<DeviceEntry> Devices(const DeviceChoice& choice) {
     devices.push_back(
         DeviceEntry{DeviceKind::kPortAudio, static_cast<int>(i), {}, info.name, info.maxChannels});
   }
-  devices.push_back(DeviceEntry{DeviceKind::kNull, -1, {}, kNullDeviceName, kClockDeviceChannels});
+  if (choice.kind == DeviceChoice::Kind::kNull) {
+    devices.push_back(
+        DeviceEntry{DeviceKind::kNull, -1, {}, kNullDeviceName, kClockDeviceChannels});
+  }
   if (choice.kind == DeviceChoice::Kind::kFile) {
     devices.push_back(
         DeviceEntry{DeviceKind::kFile, -1, choice.path, kFileDeviceName, kClockDeviceChannels});
@@ -92,7 +97,6 @@ std::optional<DeviceEntry> Resolve(std::uint32_t deviceId) {
   }
   switch (choice.kind) {
     case DeviceChoice::Kind::kNull:
-      return DeviceEntry{DeviceKind::kNull, -1, {}, kNullDeviceName, kClockDeviceChannels};
     case DeviceChoice::Kind::kFile:
       return devices.back();
     case DeviceChoice::Kind::kNumber:
@@ -102,7 +106,8 @@ std::optional<DeviceEntry> Resolve(std::uint32_t deviceId) {
       break;
   }
   const int preferred = PortAudioHost::Instance().PreferredOutput();
-  return preferred >= 0 ? devices[static_cast<std::size_t>(preferred)] : devices.back();
+  if (preferred < 0) return std::nullopt;
+  return devices[static_cast<std::size_t>(preferred)];
 }
 
 // A well-formed PCM record: the byte counts agree with the channels, bits and rate.
@@ -197,14 +202,25 @@ constexpr ErrorText kErrorTexts[] = {
      "again."},
 };
 
-std::uint32_t HeaderFlags(const WAVEHDR* header) {
-  std::uint32_t flags;
-  std::memcpy(&flags, reinterpret_cast<const char*>(header) + offsetof(WAVEHDR, dwFlags),
-              sizeof(flags));
-  return flags;
-}
-
 }  // namespace
+
+std::string waveOutMissingDeviceText(std::uint32_t deviceId) {
+  const DeviceChoice choice = ReadDeviceVariable();
+  const std::size_t count = Devices(choice).size();
+  std::string text;
+  if (deviceId != WAVE_MAPPER) {
+    text = "There is no wave output device number " + std::to_string(deviceId);
+  } else if (choice.kind == DeviceChoice::Kind::kNumber) {
+    text = std::string(kDeviceVariable) + "=" + std::to_string(choice.number) +
+           " names no wave output device";
+  } else {
+    return "No wave output device is available";
+  }
+  if (count == 0) return text + ": there is none.";
+  if (count == 1) return text + ": there is one, number 0.";
+  return text + ": there are " + std::to_string(count) + ", numbered 0 to " +
+         std::to_string(count - 1) + ".";
+}
 
 std::uint32_t waveOutGetNumDevs() {
   return static_cast<std::uint32_t>(Devices(ReadDeviceVariable()).size());
@@ -290,16 +306,16 @@ MMRESULT waveOutClose(HWAVEOUT device) {
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, std::uint32_t size) {
   if (!DeviceTable::Instance().Find(device)) return MMSYSERR_INVALHANDLE;
   if (header == nullptr || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
-  if (HeaderFlags(header) & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  header->dwFlags |= WHDR_PREPARED;
+  if (LoadWaveHeaderFlags(header) & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+  ChangeWaveHeaderFlags(header, WHDR_PREPARED, 0);
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveOutUnprepareHeader(HWAVEOUT device, WAVEHDR* header, std::uint32_t size) {
   if (!DeviceTable::Instance().Find(device)) return MMSYSERR_INVALHANDLE;
   if (header == nullptr || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
-  if (HeaderFlags(header) & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  header->dwFlags &= ~WHDR_PREPARED;
+  if (LoadWaveHeaderFlags(header) & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+  ChangeWaveHeaderFlags(header, 0, WHDR_PREPARED);
   return MMSYSERR_NOERROR;
 }
 
