@@ -16,9 +16,9 @@
 #include "platform/WaveHeaderFlags.h"
 #include "platform/WaveOutDevice.h"
 
-// Device numbering: PortAudio's output devices first (in PortAudio's order), then - only while
-// QD_WAVE_DEVICE asks for one of them - the null device ("null") or the file device recording
-// into PATH ("file:PATH"). The mapper follows QD_WAVE_DEVICE: "null", "file:PATH", or a device
+// Device numbering: PortAudio's output devices (in PortAudio's order); while QD_WAVE_DEVICE asks
+// for the null device ("null") or the file device recording into PATH ("file:PATH"), that device
+// alone, number 0. The mapper follows QD_WAVE_DEVICE: "null", "file:PATH", or a device
 // number; unset (or any other value) it takes PortAudio's default output, else any PortAudio
 // output, and with none there is no device: a listener is told rather than played silence.
 
@@ -70,20 +70,20 @@ DeviceChoice ReadDeviceVariable() {
 }
 
 std::vector<DeviceEntry> Devices(const DeviceChoice& choice) {
+  // A virtual device asked for is the only one, and PortAudio (with the sound server it would
+  // contact) is not started at all: tests and measurements stay apart from the machine's sound.
+  if (choice.kind == DeviceChoice::Kind::kNull) {
+    return {DeviceEntry{DeviceKind::kNull, -1, {}, kNullDeviceName, kClockDeviceChannels}};
+  }
+  if (choice.kind == DeviceChoice::Kind::kFile) {
+    return {DeviceEntry{DeviceKind::kFile, -1, choice.path, kFileDeviceName, kClockDeviceChannels}};
+  }
   PortAudioHost& host = PortAudioHost::Instance();
   std::vector<DeviceEntry> devices;
   for (std::size_t i = 0; i < host.Outputs().size(); ++i) {
     const AudioOutputInfo& info = host.Outputs()[i];
     devices.push_back(
         DeviceEntry{DeviceKind::kPortAudio, static_cast<int>(i), {}, info.name, info.maxChannels});
-  }
-  if (choice.kind == DeviceChoice::Kind::kNull) {
-    devices.push_back(
-        DeviceEntry{DeviceKind::kNull, -1, {}, kNullDeviceName, kClockDeviceChannels});
-  }
-  if (choice.kind == DeviceChoice::Kind::kFile) {
-    devices.push_back(
-        DeviceEntry{DeviceKind::kFile, -1, choice.path, kFileDeviceName, kClockDeviceChannels});
   }
   return devices;
 }

@@ -1,10 +1,10 @@
 // The waveform-audio output (the stand-in for winmm's waveOut functions): devices that play PCM
 // buffers in the order they are written, hand each buffer back once and in order when it has
-// been heard, and tell how much has been heard. Devices are PortAudio's output devices, and two
-// of our own that QD_WAVE_DEVICE asks for: a null device ("null") that consumes buffers at
-// real-time pace from a clock, and a file device ("file:PATH") that records everything played
-// into a WAV file (also at real-time pace, so a player behaves as with a card). Device numbers:
-// PortAudio's output devices first, in PortAudio's order, then the one QD_WAVE_DEVICE asks for.
+// been heard, and tell how much has been heard. Devices are PortAudio's output devices, in
+// PortAudio's order, unless QD_WAVE_DEVICE asks for one of our own, which is then the only device
+// (number 0) and PortAudio is not started: a null device ("null") that consumes buffers at
+// real-time pace from a clock, or a file device ("file:PATH") that records everything played into
+// a WAV file (also at real-time pace, so a player behaves as with a card).
 // The wave mapper (WAVE_MAPPER) follows QD_WAVE_DEVICE: "null", "file:PATH" or a device number;
 // unset (or anything else) it is PortAudio's default output when that has an output channel,
 // else the first PortAudio output; with no PortAudio output there is no device at all.

@@ -68,6 +68,7 @@ MMRESULT WaveOutDevice::Write(WAVEHDR* header) {
   ChangeWaveHeaderFlags(header, WHDR_INQUEUE, WHDR_DONE);
   ring_[write % kRingSize] = header;
   writeIndex_.store(write + 1, std::memory_order_release);
+  WakeNotifier();  // a notifier asleep without a bound must now look again at intervals
   BufferQueued();
   return MMSYSERR_NOERROR;
 }
@@ -142,7 +143,7 @@ std::size_t WaveOutDevice::Consume(char* out, std::size_t bytes) {
   if (taken > 0) consumedBytes_.store(consumed + taken, std::memory_order_release);
   if (finished) {
     playIndex_.store(play, std::memory_order_release);
-    WakeNotifier();
+    NudgeNotifier();
   }
   return taken;
 }
@@ -155,6 +156,14 @@ std::size_t WaveOutDevice::BytesToBufferEnd() const {
 }
 
 void WaveOutDevice::WakeNotifier() {
+  {
+    std::lock_guard<std::mutex> lock(wakeMutex_);
+    wakeCount_.fetch_add(1, std::memory_order_release);
+  }
+  wake_.notify_one();
+}
+
+void WaveOutDevice::NudgeNotifier() {
   wakeCount_.fetch_add(1, std::memory_order_release);
   wake_.notify_one();
 }

@@ -83,8 +83,11 @@ struct WaveOutDevice {
   // when nothing is queued.
   std::size_t BytesToBufferEnd() const;
   std::uint64_t ConsumedBytes() const { return consumedBytes_.load(std::memory_order_acquire); }
-  // Any thread: more may have been heard; the notification thread looks again.
+  // Caller's thread: something changed; the notification thread looks again.
   void WakeNotifier();
+  // Consumer (or any thread that must not block): the same without the lock. Such a wake-up can
+  // be missed, so the notifier never sleeps without a bound while a buffer is queued.
+  void NudgeNotifier();
 
   const WAVEFORMATEX format_;
 
@@ -119,7 +122,8 @@ struct WaveOutDevice {
   std::uint64_t heardFrames_ = 0;
 
   // The notifier sleeps on wake_ until a wake-up or until the next buffer may have been heard.
-  // The consumer notifies without the lock (it never blocks), so a wait is always bounded.
+  // Callers wake it under wakeMutex_; the consumer nudges it without the lock (it never blocks),
+  // so while anything is queued the notifier's wait is bounded.
   std::mutex wakeMutex_;
   std::condition_variable wake_;
   std::atomic<std::uint32_t> wakeCount_{0};

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Desktop.h"
@@ -27,6 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using stream::test::BlockSource;
+using stream::test::CountingByte;
 using stream::test::IsCountingSequence;
 using stream::test::RecordingSink;
 
@@ -202,6 +204,26 @@ TEST_F(WaveOutTest, OpenRefusesAnInvalidDeviceOrAMissingFormat) {
     EXPECT_EQ(onError, 1) << row.name;
     EXPECT_EQ(out.State(), TMMWaveOut::wsClosed) << row.name;
   }
+
+  // The mapper sent to a device number that does not exist: with no sound device at all the
+  // output says so, otherwise it names the number; never a word about the format.
+  UseDevice("7");
+  const std::uint32_t devices = platform::waveOutGetNumDevs();
+  const std::string expected = devices == 0
+                                   ? "No wave audio playing device found"
+                                   : std::string("WaveOutOpen:\n\r") +
+                                         platform::waveOutMissingDeviceText(platform::WAVE_MAPPER);
+  TMMWaveOut out(nullptr);
+  const stream::TWaveFormatEx format = stream::test::Pcm16Stereo44k();
+  out.SetPWaveFormat(&format);
+  out.SetDeviceID(stream::MapperId);
+  try {
+    out.Open();
+    ADD_FAILURE() << "Open succeeded";
+  } catch (const EMMWaveOutError& e) {
+    EXPECT_EQ(e.what(), expected);
+  }
+  EXPECT_EQ(out.State(), TMMWaveOut::wsClosed);
 }
 
 TEST_F(WaveOutTest, PropertiesCannotChangeWhileOpen) {
@@ -294,59 +316,147 @@ TEST_F(WaveOutTest, ASourceThatYieldsNothingCannotStart) {
   EXPECT_TRUE(Closed());
 }
 
+// In cmThread the failure comes on the worker, which hands the close over to the main thread.
 TEST_F(WaveOutTest, ASourceThatPromisesMoreButGivesNothingFails) {
-  Build(40, 256);
-  source->emptyAtLoad = 7;  // the ring holds 4; the third refill comes back empty
-  out->Start();
-  ASSERT_TRUE(RunUntil([&] { return Closed(); }));
-  const auto texts = reporter.Texts();
-  ASSERT_EQ(texts.size(), 1u);
-  EXPECT_EQ(texts[0], "Error filling wave buffer");
-  EXPECT_GE(errors, 1);
-  EXPECT_EQ(Count("stop"), 1);
-  // What was heard before the failure is still the stream's beginning.
-  EXPECT_TRUE(IsCountingSequence(sink->Data()));
+  for (stream::TMMCBMode mode : {stream::cmWindow, stream::cmThread}) {
+    SCOPED_TRACE(mode == stream::cmWindow ? "cmWindow" : "cmThread");
+    log.clear();
+    Build(40, 256);
+    out->SetCallBackMode(mode);
+    source->emptyAtLoad = 7;  // the ring holds 4; the third refill comes back empty
+    out->Start();
+    ASSERT_TRUE(RunUntil([&] { return Count("close") == 1; }));
+    EXPECT_TRUE(Closed());
+    const auto texts = reporter.Texts();
+    ASSERT_EQ(texts.size(), mode == stream::cmWindow ? 1u : 2u);
+    EXPECT_EQ(texts.back(), "Error filling wave buffer");
+    EXPECT_GE(errors, 1);
+    EXPECT_EQ(out->ThreadFailed(), mode == stream::cmThread);
+    EXPECT_EQ(Count("stop"), 1);
+    // What was heard before the failure is still the stream's beginning.
+    EXPECT_TRUE(IsCountingSequence(sink->Data()));
+  }
 }
 
-// Stop from inside a completion handler only marks the stop; it completes when the handler ends.
+// ResetBuffers while paused, as a seek does: the ring is refilled from the source's present
+// position and the position counts from 0 again; playback then goes on to the end.
+TEST_F(WaveOutTest, AResetRefillsTheRingAndCountsFromZero) {
+  UseDevice("null");
+  for (stream::TMMCBMode mode : {stream::cmWindow, stream::cmThread}) {
+    SCOPED_TRACE(mode == stream::cmWindow ? "cmWindow" : "cmThread");
+    log.clear();
+    Build(40, 256);
+    out->SetCallBackMode(mode);
+    out->SetTimeFormat(stream::tfSample);
+    out->Start();
+    ASSERT_TRUE(RunUntil([&] { return sink->Blocks() >= 5; }));
+    out->Pause();
+    out->ResetBuffers();
+    EXPECT_EQ(out->State(), TMMWaveOut::wsOpen | TMMWaveOut::wsStarted | TMMWaveOut::wsPaused);
+    EXPECT_EQ(out->GetPosition(), 0);
+    EXPECT_EQ(out->BuffersInUse(), 4);
+    EXPECT_EQ(out->BuffersQueued(), 4);
+    const int heardBefore = sink->Blocks();
+    const int reloadedFrom = source->Delivered() - 4;
+    out->Restart();
+    ASSERT_TRUE(RunUntil([&] { return Count("close") == 1; }));
+    EXPECT_EQ(log, (std::vector<std::string>{"start", "stop", "close"}));
+    EXPECT_EQ(errors, 0);
+    // The blocks the reset dropped are never heard; the rest comes once and in order.
+    std::vector<std::uint8_t> expected;
+    for (int i = 0; i < heardBefore * 256; ++i) expected.push_back(CountingByte(i));
+    for (int i = reloadedFrom * 256; i < 40 * 256; ++i) expected.push_back(CountingByte(i));
+    EXPECT_EQ(sink->Data(), expected);
+  }
+}
+
+// Stop from inside a completion handler only marks the stop; it completes on the main thread when
+// the handler ends, also when the handler runs on the worker.
 TEST_F(WaveOutTest, StopFromAHandlerIsCompletedAfterIt) {
-  Build(40, 256, 256, 4, /*closeOnStop=*/false);
-  bool pendingInside = false;
-  bool stillStartedInside = false;
-  out->OnBufferReady = [&](stream::TObject*, stream::PWaveHdr) {
-    if (sink->Blocks() != 2) return;
-    out->Stop();
-    pendingInside = out->StopPending();
-    stillStartedInside = out->HasState(TMMWaveOut::wsStarted);
-  };
-  out->Start();
-  ASSERT_TRUE(RunUntil([&] { return Count("stop") == 1; }));
-  EXPECT_TRUE(pendingInside);
-  EXPECT_TRUE(stillStartedInside);
-  EXPECT_FALSE(out->StopPending());
-  EXPECT_EQ(out->State(), TMMWaveOut::wsOpen);
-  EXPECT_FALSE(source->Started());
-  EXPECT_EQ(out->BuffersQueued(), 0);
-  EXPECT_LT(sink->Blocks(), 40);
-  platform::ProcessMessages();
-  EXPECT_EQ(Count("stop"), 1);
-  out->Close();
-  EXPECT_EQ(log, (std::vector<std::string>{"start", "stop", "close"}));
+  for (stream::TMMCBMode mode : {stream::cmWindow, stream::cmThread}) {
+    SCOPED_TRACE(mode == stream::cmWindow ? "cmWindow" : "cmThread");
+    log.clear();
+    Build(40, 256, 256, 4, /*closeOnStop=*/false);
+    out->SetCallBackMode(mode);
+    std::atomic<bool> pendingInside{false};
+    std::atomic<bool> stillStartedInside{false};
+    out->OnBufferReady = [&](stream::TObject*, stream::PWaveHdr) {
+      if (sink->Blocks() != 2) return;
+      out->Stop();
+      pendingInside = out->StopPending();
+      stillStartedInside = out->HasState(TMMWaveOut::wsStarted);
+    };
+    out->Start();
+    ASSERT_TRUE(RunUntil([&] { return Count("stop") == 1; }));
+    EXPECT_TRUE(stopOnMain);
+    EXPECT_TRUE(pendingInside);
+    EXPECT_TRUE(stillStartedInside);
+    EXPECT_FALSE(out->StopPending());
+    EXPECT_EQ(out->State(), TMMWaveOut::wsOpen);
+    EXPECT_FALSE(source->Started());
+    EXPECT_EQ(out->BuffersQueued(), 0);
+    EXPECT_LT(sink->Blocks(), 40);
+    platform::ProcessMessages();
+    EXPECT_EQ(Count("stop"), 1);
+    out->Close();
+    EXPECT_EQ(log, (std::vector<std::string>{"start", "stop", "close"}));
+    EXPECT_EQ(errors, 0);
+  }
 }
 
+// In cmThread the close may wait for the handler that runs on the worker; it completes on the
+// main thread.
 TEST_F(WaveOutTest, ClosingDuringPlaybackStopsFirst) {
-  Build(400, 256, 256, 4, /*closeOnStop=*/false);
-  out->Start();
-  ASSERT_TRUE(RunUntil([&] { return sink->Blocks() >= 3; }));
-  out->Close();
-  EXPECT_EQ(log, (std::vector<std::string>{"start", "stop", "close"}));
-  EXPECT_TRUE(Closed());
-  EXPECT_FALSE(source->Opened());
-  EXPECT_EQ(out->GetPosition(), 0);
-  // What was played up to the close reached the recording, in order.
-  const std::vector<std::uint8_t> recorded = WaveData(file);
-  EXPECT_GE(recorded.size(), 3u * 256u);
-  EXPECT_TRUE(IsCountingSequence(recorded));
+  for (stream::TMMCBMode mode : {stream::cmWindow, stream::cmThread}) {
+    SCOPED_TRACE(mode == stream::cmWindow ? "cmWindow" : "cmThread");
+    log.clear();
+    Build(400, 256, 256, 4, /*closeOnStop=*/false);
+    out->SetCallBackMode(mode);
+    out->Start();
+    ASSERT_TRUE(RunUntil([&] { return sink->Blocks() >= 3; }));
+    out->Close();
+    ASSERT_TRUE(RunUntil([&] { return Count("close") == 1; }));
+    EXPECT_EQ(log, (std::vector<std::string>{"start", "stop", "close"}));
+    EXPECT_TRUE(Closed());
+    EXPECT_FALSE(source->Opened());
+    EXPECT_EQ(out->GetPosition(), 0);
+    EXPECT_EQ(errors, 0);
+    // What was played up to the close reached the recording, in order.
+    const std::vector<std::uint8_t> recorded = WaveData(file);
+    EXPECT_GE(recorded.size(), 3u * 256u);
+    EXPECT_TRUE(IsCountingSequence(recorded));
+  }
+}
+
+// Destroying a playing output closes the device without OnStop or OnClose; in cmThread the
+// destruction meets a handler that is still running on the worker and waits for it.
+TEST_F(WaveOutTest, DestroyingAPlayingOutputClosesTheDeviceQuietly) {
+  for (stream::TMMCBMode mode : {stream::cmWindow, stream::cmThread}) {
+    SCOPED_TRACE(mode == stream::cmWindow ? "cmWindow" : "cmThread");
+    log.clear();
+    Build(400, 256);
+    out->SetCallBackMode(mode);
+    std::atomic<bool> inHandler{false};
+    sink->beforeBlock = [&](stream::PWaveHdr) {
+      if (platform::IsMainThread() || sink->Blocks() != 3) return;
+      inHandler = true;
+      std::this_thread::sleep_for(20ms);  // the destruction comes meanwhile
+    };
+    out->Start();
+    if (mode == stream::cmThread) {
+      ASSERT_TRUE(RunUntil([&] { return inHandler.load(); }));
+    } else {
+      ASSERT_TRUE(RunUntil([&] { return sink->Blocks() >= 3; }));
+    }
+    out.reset();
+    EXPECT_EQ(log, std::vector<std::string>{"start"});
+    EXPECT_EQ(errors, 0);
+    EXPECT_TRUE(reporter.Texts().empty());
+    // The device was closed, so its recording is complete: what was played, in order.
+    const std::vector<std::uint8_t> recorded = WaveData(file);
+    EXPECT_GE(recorded.size(), 3u * 256u);
+    EXPECT_TRUE(IsCountingSequence(recorded));
+  }
 }
 
 // The position follows the device: it never goes back and reaches the whole stream when the last
