@@ -40,6 +40,11 @@
 namespace app {
 namespace {
 
+// The level meters beside the play and stop buttons.
+constexpr int kMeterLeft = 50;
+constexpr int kMeterWidth = 132;
+constexpr int kMeterHeight = 10;
+
 // The font of the classic window, "MS Sans Serif" 8 pt, on a Linux desktop.
 QFont WindowFont(bool bold = false) {
   QFont font(QStringLiteral("Sans Serif"), 8);
@@ -225,13 +230,16 @@ void TForm1::LayOut() {
   BitBtn2->setIcon(QIcon(QStringLiteral(":/pictures/stop.png")));
   BitBtn2->setToolTip(QStringLiteral("Parar"));
   BitBtn2->setEnabled(false);
-  // The left and right level meters, fed by the connector while the preview plays.
-  for (auto [meter, name, top, channel] :
-       {std::tuple{&MMLevel1, "MMLevel1", 10, stream::chLeft},
-        std::tuple{&MMLevel2, "MMLevel2", 38, stream::chRight}}) {
+  // The left and right level meters, fed by the connector while the preview plays: 132 × 10
+  // (65 spots inside the bevel), each centred on the height of the button beside it.
+  for (auto [meter, name, button, channel] :
+       {std::tuple{&MMLevel1, "MMLevel1", BitBtn1, stream::chLeft},
+        std::tuple{&MMLevel2, "MMLevel2", BitBtn2, stream::chRight}}) {
     *meter = new meters::TMMLevel(Panel4);
     (*meter)->setObjectName(name);
-    (*meter)->setGeometry(50, top, 196, 20);
+    const QRect beside = button->geometry();
+    (*meter)->setGeometry(kMeterLeft, beside.top() + (beside.height() - kMeterHeight) / 2,
+                          kMeterWidth, kMeterHeight);
     (*meter)->SetChannel(channel);
     (*meter)->SetMode(stream::mStereo);
     (*meter)->SetNumPeaks(2);

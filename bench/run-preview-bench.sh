@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The window's preview of a 60-second 192 kbps stereo MP3 on the null device: process CPU time as
-# a share of one core (target <= 3 %), and the time from the play click to the first buffer
+# a share of one core (target <= 2 %), and the time from the play click to the first buffer
 # written to the device (target <= 50 ms), for RUNS runs (default 3).
 #
 #   bench/run-preview-bench.sh <build-dir> [folder] [runs]

@@ -1,17 +1,14 @@
 #include "meters/Connector.h"
 
-#include <QCoreApplication>
-#include <QTimer>
+#include <QPointer>
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <exception>
 #include <system_error>
 
+#include "meters/ConnectorRegistry.h"
 #include "meters/Level.h"
-#include "platform/Clock.h"
 #include "platform/Dispatcher.h"
-#include "platform/ExceptionHandler.h"
 #include "platform/MainThread.h"
 #include "platform/TimerService.h"
 #include "sources/AcmChain.h"
@@ -23,20 +20,11 @@ using stream::TWaveFormatEx;
 
 namespace {
 
-constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
-// The refresh loop runs about once a millisecond; with an idle handler installed it runs
-// whenever the event loop has nothing else to do.
-constexpr std::chrono::milliseconds kLoopInterval{1};
-constexpr std::chrono::milliseconds kIdleLoopInterval{0};
 constexpr std::uint8_t kSilence8Bit = 128;
 constexpr std::uint8_t kSilence16Bit = 0;
 
 const char* const kRealTimeWhileOpen = "Change to property while device was open";
 const char* const kNoTimers = "Not enough timers available";
-
-bool Terminating() {
-  return QCoreApplication::instance() == nullptr || QCoreApplication::closingDown();
-}
 
 // The header the device is playing now, which an output device links from each header it hands
 // back (a byte distance from the header, like lpData); the header itself when there is no link.
@@ -47,117 +35,6 @@ PWaveHdr NowPlaying(PWaveHdr hdr) {
 }
 
 }  // namespace
-
-// What all connectors share: the live list, the hidden window, the refresh loop and its count of
-// running auto-triggered connectors, the largest Speed, EnterIdle and the idle handler.
-// Threading: main thread, except that the window handle and EnterIdle are read from any thread.
-struct ConnectorRegistry {
-  std::vector<TMMConnector*> list;  // not owned
-  std::atomic<platform::WindowHandle> window{platform::kNoWindow};
-  std::int32_t runningAutoTriggered = 0;
-  std::int32_t largestSpeed = TMMConnector::kMaxSpeed;
-  std::atomic<bool> enterIdle{false};
-  // The idle handler: while installed the loop timer fires whenever Qt's loop is idle.
-  bool idleHandlerInstalled = false;
-  QPointer<QTimer> loop;  // owned by the application object
-  std::uint64_t nextId = 1;
-
-  static ConnectorRegistry& Instance() {
-    static ConnectorRegistry registry;
-    return registry;
-  }
-
-  TMMConnector* Find(std::uint64_t id) const {
-    for (TMMConnector* c : list) {
-      if (c->id_ == id) return c;
-    }
-    return nullptr;
-  }
-
-  void RecomputeLargestSpeed() {
-    largestSpeed = TMMConnector::kMinSpeed;
-    for (const TMMConnector* c : list) largestSpeed = std::max(largestSpeed, c->speed_);
-  }
-
-  std::chrono::milliseconds LoopInterval() const {
-    return idleHandlerInstalled ? kIdleLoopInterval : kLoopInterval;
-  }
-
-  void InstallIdleHandler() {
-    if (idleHandlerInstalled) return;
-    idleHandlerInstalled = true;
-    if (loop) loop->setInterval(LoopInterval());
-  }
-
-  void RemoveIdleHandler() {
-    if (!idleHandlerInstalled) return;
-    idleHandlerInstalled = false;
-    if (loop) loop->setInterval(LoopInterval());
-  }
-
-  void StartLoop() {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr) return;  // no event loop to run in
-    if (!loop) {
-      loop = new QTimer(app);
-      loop->setTimerType(Qt::PreciseTimer);
-      QObject::connect(loop, &QTimer::timeout, app, [] { Instance().LoopPass(); });
-    }
-    loop->setInterval(LoopInterval());
-    if (!loop->isActive()) loop->start();
-  }
-
-  void StopLoop() {
-    if (loop) loop->stop();
-  }
-
-  // One round of the refresh loop.
-  void LoopPass() {
-    try {
-      // Qt's loop serves pending events once between rounds; a lower Speed gives it more turns.
-      for (std::int32_t i = largestSpeed; i < TMMConnector::kMaxSpeed; ++i) {
-        QCoreApplication::processEvents();
-      }
-      if (runningAutoTriggered > 0 && !Terminating()) {
-        std::vector<std::uint64_t> ids;
-        ids.reserve(list.size());
-        for (const TMMConnector* c : list) ids.push_back(c->id_);
-        // A refresh may run handlers that destroy connectors: look each one up again.
-        for (const std::uint64_t id : ids) {
-          TMMConnector* c = Find(id);
-          if (c != nullptr && c->autoTrigger_ && c->enabled_ &&
-              c->state_ == TMMConnector::State::Running) {
-            c->Refresh();
-          }
-        }
-      }
-    } catch (...) {
-      // Like a message handler that failed: reported, and the loop is not continued.
-      StopLoop();
-      platform::HandleException(std::current_exception());
-      return;
-    }
-    if (runningAutoTriggered <= 0 || Terminating() || list.empty()) StopLoop();
-  }
-
-  static void WindowProc(const platform::Message& message) {
-    ConnectorRegistry& r = Instance();
-    TMMConnector* c = r.Find(static_cast<std::uint64_t>(message.lParam));
-    if (c == nullptr) return;  // the connector is gone
-    switch (message.id) {
-      case TMMConnector::kStartMessage:
-        c->HandleStartMessage();
-        break;
-      case TMMConnector::kTriggerMessage:
-        // The count goes down whatever happens, so a dropped request never blocks the next.
-        c->pendingTriggers_.fetch_sub(1);
-        if (c->enabled_ && c->Running()) c->Refresh();
-        break;
-      default:
-        break;
-    }
-  }
-};
 
 // ---- construction ----
 
@@ -276,7 +153,7 @@ void TMMConnector::SetLevelSlot(int slot, TMMLevel* value) {
     // Only a meter is refused for sitting in the other slot: clearing a slot always works.
     if (value != nullptr && value == levels_[1 - slot]) return;
     levels_[slot] = value;
-    levelPending_ = false;
+    slices_.DropPending();
   }
   QObject::disconnect(levelWatch_[slot]);
   if (value == nullptr) return;
@@ -297,7 +174,7 @@ void TMMConnector::SetClock(TMMMicroClock clock) {
 }
 
 std::int64_t TMMConnector::Now() const {
-  return clock_ ? clock_() : platform::MicrosecondClock();
+  return ReadClock(clock_);
 }
 
 std::int64_t TMMConnector::LevelSlicesShown() const {
@@ -307,7 +184,17 @@ std::int64_t TMMConnector::LevelSlicesShown() const {
 
 bool TMMConnector::LevelPending() const {
   platform::CriticalSectionLock lock(cs_);
-  return levelPending_;
+  return slices_.Pending();
+}
+
+bool TMMConnector::RefreshLoopActive() {
+  const ConnectorRegistry& r = ConnectorRegistry::Instance();
+  return r.loop && r.loop->isActive();
+}
+
+std::chrono::milliseconds TMMConnector::RefreshLoopInterval() {
+  const ConnectorRegistry& r = ConnectorRegistry::Instance();
+  return r.loop ? r.loop->intervalAsDuration() : r.LoopInterval();
 }
 
 // ---- format ----
@@ -356,13 +243,11 @@ void TMMConnector::Start() {
   const std::int32_t bufferSize = std::max(GetBufferSize(), 1);
   stream::WaveFormatPtr format;
   std::unique_ptr<sources::AcmChain> conversion;
-  std::vector<std::uint8_t> buffer;
   pcm_ = false;
   converted_ = false;
   if (input->wFormatTag == stream::WAVE_FORMAT_PCM) {
     pcm_ = true;
     format = stream::CopyWaveFormat(input);
-    buffer.assign(static_cast<std::size_t>(bufferSize), 0);
   } else if (autoConvert_) {
     const TWaveFormatEx suggested = sources::SuggestPCM(input);
     if (suggested.wFormatTag != 0) {
@@ -377,14 +262,12 @@ void TMMConnector::Start() {
 
   {
     platform::CriticalSectionLock lock(cs_);
-    levelPending_ = false;
-    levelOffset_ = 0;
+    slices_.Clear();
     levelSlices_ = 0;
-    validBytes_ = 0;
     if (!pcm_ && !converted_) return;  // nothing the meters can show: idle for this run
     meterFormat_ = std::move(format);
     conversion_ = std::move(conversion);
-    buffer_ = std::move(buffer);
+    blockLimit_ = bufferSize;
     state_ = State::Started;
   }
   if (registered_) ConnectorRegistry::Instance().RecomputeLargestSpeed();
@@ -421,6 +304,7 @@ void TMMConnector::LeaveRunning() {
     --r.runningAutoTriggered;
   }
   if (r.runningAutoTriggered <= 0) r.RemoveIdleHandler();
+  r.StopLoopWhenIdle();  // no timer runs while no connector does
 }
 
 void TMMConnector::Pause() {
@@ -428,7 +312,7 @@ void TMMConnector::Pause() {
     paused_ = true;
     {
       platform::CriticalSectionLock lock(cs_);
-      FillSilenceLocked();
+      slices_.Fill(silence_);
     }
     if (realTime_) StartPauseTimer();
   }
@@ -446,7 +330,7 @@ void TMMConnector::Restart() {
 void TMMConnector::Reset() {
   if (!InState(stream::csDesigning) && state_ != State::Idle) {
     platform::CriticalSectionLock lock(cs_);
-    FillSilenceLocked();
+    slices_.Fill(silence_);
   }
   TMMDSPComponent::Reset();
 }
@@ -462,10 +346,7 @@ void TMMConnector::Stop() {
       conversion_.reset();
       converted_ = false;
       meterFormat_.reset();
-      buffer_.clear();
-      buffer_.shrink_to_fit();
-      validBytes_ = 0;
-      levelPending_ = false;
+      slices_.Clear();
     }
     if (refreshOnStop_) ResetLevels();
   }
@@ -481,10 +362,6 @@ void TMMConnector::ResetLevels() {
   for (TMMLevel* level : levels) {
     if (level != nullptr) level->ResetLevel();
   }
-}
-
-void TMMConnector::FillSilenceLocked() {
-  std::fill(buffer_.begin(), buffer_.end(), silence_);
 }
 
 // ---- pause timer ----
@@ -515,14 +392,11 @@ void TMMConnector::StopPauseTimer() {
 }
 
 void TMMConnector::PauseTick() {
-  // The silence in the buffer is shown again from its start, so the meters fall back to zero.
-  arrivalUs_.store(Now());
+  // The silent block is shown again from its start, so the meters fall back to zero.
+  const std::int64_t now = Now();
   platform::CriticalSectionLock lock(cs_);
-  if (buffer_.empty()) return;
-  if (levels_[0] != nullptr || levels_[1] != nullptr) {
-    levelPending_ = true;
-    levelOffset_ = 0;
-  }
+  slices_.Repeat(now, synchronize_.load());
+  if (!HasLevelsLocked()) slices_.DropPending();
 }
 
 // ---- data path ----
@@ -546,29 +420,28 @@ void TMMConnector::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
 
 void TMMConnector::DataArrived(const void* data, std::int32_t bytes) {
   if (!enabled_ || paused_ || !(pcm_ || converted_) || data == nullptr || bytes <= 0) return;
-  arrivalUs_.store(Now());
+  const std::int64_t now = Now();
   {
     platform::CriticalSectionLock lock(cs_);
     if (state_ == State::Idle) return;
-    const std::int32_t bufferSize = GetBufferSize();
-    std::int32_t n = std::min(bytes, bufferSize);
+    std::int32_t n = std::min(bytes, GetBufferSize());
     if (conversion_) {
       n = std::min<std::int32_t>(n, static_cast<std::int32_t>(conversion_->ChunkSize()));
       std::memcpy(conversion_->SourceBuffer(), data, static_cast<std::size_t>(n));
       const std::int64_t produced = conversion_->ConvertStep(static_cast<std::uint32_t>(n));
       if (produced <= 0) return;
-      if (buffer_.size() < static_cast<std::size_t>(produced)) buffer_.resize(produced);
-      std::memcpy(buffer_.data(), conversion_->OutputBuffer(), static_cast<std::size_t>(produced));
-      validBytes_ = static_cast<std::int32_t>(produced);
+      n = static_cast<std::int32_t>(produced);
+      std::memcpy(slices_.NextBlock(static_cast<std::size_t>(n)), conversion_->OutputBuffer(),
+                  static_cast<std::size_t>(n));
     } else {
-      n = std::min<std::int32_t>(n, static_cast<std::int32_t>(buffer_.size()));
-      std::memcpy(buffer_.data(), data, static_cast<std::size_t>(n));
-      validBytes_ = n;
+      n = std::min(n, blockLimit_);
+      std::memcpy(slices_.NextBlock(static_cast<std::size_t>(n)), data,
+                  static_cast<std::size_t>(n));
     }
-    if (levels_[0] != nullptr || levels_[1] != nullptr) {
-      levelPending_ = true;
-      levelOffset_ = 0;
-    }
+    // Synchronized, the slices of the previous block that fell due before this one arrived
+    // are still shown: a refresh may come several slices after the last.
+    slices_.Arrived(n, now, synchronize_.load());
+    if (!HasLevelsLocked()) slices_.DropPending();
   }
   if (!realTime_ && autoTrigger_) Refresh();
 }
@@ -580,45 +453,35 @@ bool TMMConnector::RefreshAllowed() const {
 void TMMConnector::Refresh() {
   if (!RefreshAllowed()) return;
   QPointer<TMMLevel> feed[2];
-  bool haveSlice = false;
+  std::int32_t window = 0;
+  int count = 0;
+  // Taken out while the meters read it, so that a refresh from one of their handlers has its
+  // own; kept for the next round, so a round allocates nothing.
+  std::vector<std::uint8_t> slices = std::move(feed_);
+  slices.clear();
   {
     platform::CriticalSectionLock lock(cs_);
-    if (levelPending_) {
-      std::int32_t window = 0;
+    if (slices_.Pending()) {
       for (const TMMLevel* level : levels_) {
         if (level != nullptr) window = std::max(window, level->WindowSizeBytes());
       }
-      if (window <= 0) {
-        levelPending_ = false;
-      } else {
-        bool ready = true;
-        const std::int64_t bytesPerSecond = meterFormat_ ? meterFormat_->nAvgBytesPerSec : 0;
-        if (synchronize_.load() && bytesPerSecond > 0) {
-          dueUs_ = levelOffset_ * kMicrosecondsPerSecond / bytesPerSecond;
-          ready = Now() - arrivalUs_.load() >= dueUs_;
-        }
-        if (ready) {
-          const std::int32_t start = levelOffset_;
-          levelOffset_ += window;
-          if (start + window > validBytes_) {
-            levelPending_ = false;
-          } else {
-            slice_.assign(buffer_.begin() + start, buffer_.begin() + start + window);
-            feed[0] = levels_[0];
-            feed[1] = levels_[1];
-            ++levelSlices_;
-            haveSlice = true;
-          }
-        }
+      const std::int64_t bytesPerSecond =
+          synchronize_.load() && meterFormat_ ? meterFormat_->nAvgBytesPerSec : 0;
+      count = slices_.Take(Now(), window, bytesPerSecond, slices);
+      if (count > 0) {
+        feed[0] = levels_[0];
+        feed[1] = levels_[1];
+        levelSlices_ += count;
       }
     }
   }
-  if (haveSlice) {
-    // Each meter reads its own channel from the same window.
+  if (count > 0) {
+    // Each meter reads its own channel from the same windows, one after another.
     for (const QPointer<TMMLevel>& level : feed) {
-      if (level) level->FeedLevel(slice_.data());
+      if (level) level->FeedLevels(slices.data(), count, window);
     }
   }
+  feed_ = std::move(slices);
   if (OnTrigger) OnTrigger(this);
 }
 

@@ -1,23 +1,25 @@
 // The connector: a pass-through stream component that keeps a copy of each block going by and
 // feeds it to its level meters slice by slice, each slice at the moment it is heard. Non-PCM
 // streams are converted to PCM for the meters. All connectors share one hidden dispatcher window
-// and one refresh loop on the main thread (a precise 1 ms timer) that runs while any of them
-// plays; a paused connector keeps feeding silence from the shared 25 ms timer.
+// and one refresh loop on the main thread that runs while any of them plays and feeds each
+// meter every slice that has fallen due since its previous round, about 60 rounds a second; a
+// paused connector keeps feeding silence from the shared 25 ms timer.
 // Threading: construction, destruction, properties, linking and the lifecycle operations on the
 // main thread; BufferReady, BufferLoad and DataArrived on the thread that moves the blocks (the
 // main thread in this program); Refresh, the meter feeding and OnTrigger on the main thread;
 // Trigger from any thread; the pause timer's tick on the timer thread. The connector's lock
-// guards its copy buffer, its byte count and the slice state.
+// guards its copies of the blocks and the slice state.
 #pragma once
 
 #include <QMetaObject>
-#include <QPointer>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
+#include "meters/MicroClock.h"
+#include "meters/SliceQueue.h"
 #include "platform/CriticalSection.h"
 #include "stream/DSPComponent.h"
 #include "stream/MMError.h"
@@ -42,9 +44,6 @@ class EOutOfResources : public stream::EMMError {
 };
 
 enum TMMTriggerMode { tmNone, tmUpFlank, tmDownFlank };
-
-// Microseconds on a monotonic clock.
-using TMMMicroClock = std::function<std::int64_t()>;
 
 class TMMConnector : public stream::TMMDSPComponent {
  public:
@@ -93,7 +92,7 @@ class TMMConnector : public stream::TMMDSPComponent {
   std::int32_t TriggerLevel() const { return triggerLevel_; }
   void SetTriggerLevel(std::int32_t value) { triggerLevel_ = value; }
   // One value shared by all connectors: while a connector runs auto-triggered, the refresh
-  // loop runs whenever the event loop is idle instead of once a millisecond.
+  // loop runs whenever the event loop is idle instead of at its own pace.
   bool EnterIdle() const;
   void SetEnterIdle(bool value);
 
@@ -125,6 +124,9 @@ class TMMConnector : public stream::TMMDSPComponent {
   virtual void DataArrived(const void* data, std::int32_t bytes);
   // Refreshes once, for connectors with AutoTrigger off. From another thread the refresh is
   // passed to the main thread (one request outstanding at a time).
+  // A refresh feeds the meters every slice that has fallen due by the clock since the previous
+  // one, in order, also those of a block a newer one has replaced; without Synchronize it feeds
+  // the next slice of the newest block.
   virtual void Trigger();
 
   // ---- run-time state, for callers and tests ----
@@ -138,11 +140,14 @@ class TMMConnector : public stream::TMMDSPComponent {
   const stream::TWaveFormatEx* MeterFormat() const { return meterFormat_.get(); }
   // Level slices fed since Start.
   std::int64_t LevelSlicesShown() const;
-  // Whether the level group still has slices of the last block to show.
+  // Whether the level group still has slices to show.
   bool LevelPending() const;
+  // The shared refresh loop: whether its timer runs, and the pause between its rounds.
+  static bool RefreshLoopActive();
+  static std::chrono::milliseconds RefreshLoopInterval();
 
  protected:
-  // Shows at most one slice per group, when it is due.
+  // Feeds the level group the slices that may be shown now (see Trigger).
   void Refresh();
 
  private:
@@ -162,16 +167,16 @@ class TMMConnector : public stream::TMMDSPComponent {
   void LevelDestroyed(QObject* level);
   void ResetLevels();
   bool RefreshAllowed() const;
-  void FillSilenceLocked();
+  bool HasLevelsLocked() const { return levels_[0] != nullptr || levels_[1] != nullptr; }
   std::int64_t Now() const;
 
   mutable platform::CriticalSection cs_;
 
-  // Format and buffer, guarded by cs_ once started.
+  // Format and blocks, guarded by cs_ once started.
   stream::WaveFormatPtr meterFormat_;              // the PCM format in use
   std::unique_ptr<sources::AcmChain> conversion_;  // when converting
-  std::vector<std::uint8_t> buffer_;               // the copy buffer; empty when not started
-  std::int32_t validBytes_ = 0;
+  TMMSliceQueue slices_;                           // the copies of the blocks going by
+  std::int32_t blockLimit_ = 0;                    // bytes copied of a PCM block
 
   bool enabled_ = kDefaultEnabled;
   bool autoTrigger_ = kDefaultAutoTrigger;
@@ -193,13 +198,8 @@ class TMMConnector : public stream::TMMDSPComponent {
   // Level group, guarded by cs_.
   TMMLevel* levels_[2] = {nullptr, nullptr};  // not owned
   QMetaObject::Connection levelWatch_[2];
-  bool levelPending_ = false;
-  std::int32_t levelOffset_ = 0;
   std::int64_t levelSlices_ = 0;
-  std::vector<std::uint8_t> slice_;  // main thread: the slice handed to the meters
-
-  std::atomic<std::int64_t> arrivalUs_{0};
-  std::int64_t dueUs_ = 0;
+  std::vector<std::uint8_t> feed_;  // main thread: the slices handed to the meters
 
   TMMMicroClock clock_;
   std::int64_t pauseTimer_ = 0;  // the pause timer's entry, 0 when none

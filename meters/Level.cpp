@@ -1,13 +1,11 @@
 #include "meters/Level.h"
 
-#include <QMetaObject>
-#include <QPainter>
-#include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace meters {
 
@@ -42,7 +40,7 @@ TMMCustomLevel::TMMCustomLevel(QWidget* parent, platform::TimerService* peakTime
   deferredRepaint_.setSingleShot(true);
   deferredRepaint_.setTimerType(Qt::PreciseTimer);
   connect(&deferredRepaint_, &QTimer::timeout, this, [this] {
-    if (enabled_ && Showing()) repaint();
+    if (enabled_ && Showing()) RepaintBar(true);
   });
   bevel_.OnChange = [this] {
     ComputeGeometry();
@@ -51,8 +49,9 @@ TMMCustomLevel::TMMCustomLevel(QWidget* parent, platform::TimerService* peakTime
   ComputeWindowSize();
   ComputeGeometry();
   if (timerService_) {
+    // Suspended until a peak is held.
     peakTimerEntry_ = timerService_->Add(
-        kPeakTickPeriod, [this] { PeakTick(); }, !(enabled_ && numPeaks_ > 0));
+        kPeakTickPeriod, [this] { PeakTick(); }, true);
   }
 }
 
@@ -76,8 +75,32 @@ void TMMCustomLevel::SetLevelFormat(const stream::TWaveFormatEx* format) {
 }
 
 void TMMCustomLevel::FeedLevel(const void* data) {
-  if (!enabled_ || !Showing() || !data) return;
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  if (!enabled_ || !Showing() || data == nullptr) return;
+  const std::int64_t peak = WindowPeak(static_cast<const std::uint8_t*>(data));
+  if (peak >= kFullScale) Fire(OnPcmOverflow);
+  SetAmplitude(ClampToInt32(peak));
+}
+
+void TMMCustomLevel::FeedLevels(const void* first, int count, int stride) {
+  if (first == nullptr) return;
+  const auto* bytes = static_cast<const std::uint8_t*>(first);
+  holdRepaint_ = true;
+  try {
+    for (int i = 0; i < count && enabled_ && Showing(); ++i) {
+      const std::int64_t peak = WindowPeak(bytes + static_cast<std::ptrdiff_t>(i) * stride);
+      if (peak >= kFullScale) Fire(OnPcmOverflow);
+      SetAmplitude(ClampToInt32(peak));
+    }
+  } catch (...) {
+    holdRepaint_ = false;
+    if (std::exchange(repaintHeld_, false)) update();
+    throw;
+  }
+  holdRepaint_ = false;
+  if (std::exchange(repaintHeld_, false) && enabled_ && Showing()) RepaintLevel(false);
+}
+
+std::int64_t TMMCustomLevel::WindowPeak(const std::uint8_t* bytes) const {
   const bool wide = bitLength_ == stream::b16Bit;
   const int sampleBytes = wide ? 2 : 1;
   const int frameBytes = sampleBytes * channels_;
@@ -100,8 +123,7 @@ void TMMCustomLevel::FeedLevel(const void* data) {
     if (!wide) value = (value - 128) * 256;
     peak = std::max(peak, std::abs(value));
   }
-  if (peak >= kFullScale) Fire(OnPcmOverflow);
-  SetAmplitude(ClampToInt32(peak));
+  return peak;
 }
 
 void TMMCustomLevel::SetAmplitude(std::int32_t amplitude) {
@@ -128,20 +150,17 @@ void TMMCustomLevel::SetAmplitude(std::int32_t amplitude) {
       peakChanged_ = true;
       peak_ = spots;
       peakCountdown_ = peakDelay_ * 2 + 1;
+      RunPeakTimerLocked(enabled_);
     }
     if (spots == level_ && !peakChanged_) return;
     peakChanged_ = false;
   }
   level_ = spots;
-  if (enabled_ && Showing()) RepaintLevel();
-}
-
-void TMMCustomLevel::RepaintLevel() {
-  const auto interval = minRepaintInterval_.count();
-  if (interval <= 0 || !sinceLastPaint_.isValid() || sinceLastPaint_.elapsed() >= interval) {
-    repaint();
-  } else if (!deferredRepaint_.isActive()) {
-    deferredRepaint_.start(static_cast<int>(interval - sinceLastPaint_.elapsed()));
+  if (!enabled_ || !Showing()) return;
+  if (holdRepaint_) {
+    repaintHeld_ = true;
+  } else {
+    RepaintLevel();
   }
 }
 
@@ -193,6 +212,7 @@ void TMMCustomLevel::ResetLevel() {
     peak_ = 0;
     peakCountdown_ = 0;
     peakChanged_ = false;
+    RunPeakTimerLocked(false);
   }
   level_ = 0;
   lastAmplitude_ = 0;
@@ -203,7 +223,10 @@ void TMMCustomLevel::ResetLevel() {
 void TMMCustomLevel::PeakTick() {
   {
     std::lock_guard lock(peakMutex_);
-    if (peak_ <= 0) return;
+    if (peak_ <= 0) {
+      RunPeakTimerLocked(false);
+      return;
+    }
     if (--peakCountdown_ > 0) return;
     if (peakSpeed_ > 0) {
       --peak_;
@@ -212,164 +235,10 @@ void TMMCustomLevel::PeakTick() {
       peak_ = 0;
       peakCountdown_ = 0;
     }
+    if (peak_ == 0) RunPeakTimerLocked(false);
     peakChanged_ = true;
   }
   RepaintPeakFromAnyThread();
-}
-
-void TMMCustomLevel::RepaintPeakFromAnyThread() {
-  if (QThread::currentThread() == thread()) {
-    RepaintPeak();
-    return;
-  }
-  if (repaintQueued_.exchange(true)) return;  // the queued repaint will show this peak too
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        repaintQueued_.store(false);  // first: a peak moved during this paint queues another
-        RepaintPeak();
-      },
-      Qt::QueuedConnection);
-}
-
-void TMMCustomLevel::RepaintPeak() {
-  if (!enabled_ || !Showing()) return;  // the next amplitude shows it
-  {
-    std::lock_guard lock(peakMutex_);
-    peakChanged_ = false;
-  }
-  repaint();
-}
-
-// ---- geometry and background ----
-
-void TMMCustomLevel::SyncGeometry() {
-  if (size() != geometrySize_) ComputeGeometry();
-}
-
-void TMMCustomLevel::ComputeGeometry() {
-  geometrySize_ = size();
-  innerRect_ = bevel_.InnerRect(rect());
-  innerWidth_ = std::max(innerRect_.width(), 1);
-  innerHeight_ = std::max(innerRect_.height(), 1);
-  background_.SetSize(innerWidth_, innerHeight_);
-  lit_.SetSize(innerWidth_, innerHeight_);
-  paintCanvas_.SetSize(innerWidth_, innerHeight_);
-  spotWidth_ = std::max(spotWidth_, 1);
-  const int length = kind_ == lkHorizontal ? innerWidth_ : innerHeight_;
-  const int step = spotWidth_ + spotSpace_;
-  numSpots_ = std::max((length + spotSpace_) / step, 1);
-  margin_ = (spotSpace_ + length - numSpots_ * step) / 2;
-  point1Spot_ = point1_ * numSpots_ / 100;
-  point2Spot_ = point2_ * numSpots_ / 100;
-  RebuildBackground();
-  {
-    std::lock_guard lock(peakMutex_);
-    peak_ = 0;
-  }
-  level_ = 0;
-}
-
-QRect TMMCustomLevel::SpotRect(int spot) const {
-  if (spot < 1 || spot > numSpots_) return {};
-  const int offset = (spot - 1) * (spotWidth_ + spotSpace_);
-  const bool forward = direction_ == dirNormal;
-  if (kind_ == lkHorizontal) {
-    const int x = forward ? margin_ + offset : innerWidth_ - margin_ - offset - spotWidth_;
-    return QRect(x, 0, spotWidth_, innerHeight_);
-  }
-  // Vertical bars grow upwards unless reversed.
-  const int y = forward ? innerHeight_ - margin_ - offset - spotWidth_ : margin_ + offset;
-  return QRect(0, y, innerWidth_, spotWidth_);
-}
-
-TColor TMMCustomLevel::ZoneColor(const std::array<TColor, 3>& colors, int spot) const {
-  if (spot > point2Spot_) return colors[2];
-  if (spot > point1Spot_) return colors[1];
-  return colors[0];
-}
-
-void TMMCustomLevel::DrawSpot(TMMDIBCanvas& canvas, int spot, TColor color, bool dotted) const {
-  const QRect area = SpotRect(spot);
-  if (area.isEmpty()) return;
-  canvas.SetColor(color);
-  canvas.FillRect(area, dotted);
-}
-
-void TMMCustomLevel::RebuildBackground() {
-  if (onDrawBar_) return;  // the handler draws everything
-  background_.SetColor(color_);
-  background_.Clear();
-  for (int spot = 1; spot <= numSpots_; ++spot) {
-    DrawSpot(background_, spot, ZoneColor(inactiveColors_, spot), inactiveDoted_);
-  }
-  // Lit from a copy of the background, so that at 8 bits its palette extends the background's
-  // and pixels copied between the two keep their colours.
-  lit_.CopyFrom(background_);
-  for (int spot = 1; spot <= numSpots_; ++spot) {
-    DrawSpot(lit_, spot, ZoneColor(barColors_, spot), activeDoted_);
-  }
-}
-
-QRect TMMCustomLevel::SpotsRect(int first, int last) const {
-  first = std::max(first, 1);
-  last = std::min(last, numSpots_);
-  if (first > last) return {};
-  return SpotRect(first) | SpotRect(last);
-}
-
-void TMMCustomLevel::DrawLitSpots(TMMDIBCanvas& canvas, int peak) const {
-  const int numPeaks = NumPeaks();
-  if (!enabled_) {
-    canvas.CopyFrom(background_);
-    return;
-  }
-  if (direction_ == dirSymetric) {
-    canvas.CopyFrom(background_);
-    // A block of five spots around the level, all in the level's zone colour.
-    const int centre = std::clamp(level_, 1, numSpots_);
-    const TColor color = ZoneColor(barColors_, centre);
-    for (int spot = centre - 2; spot <= centre + 2; ++spot) {
-      DrawSpot(canvas, spot, color, activeDoted_);
-    }
-    if (numPeaks <= 0 || centre >= peak) return;
-    for (int i = 0; i < numPeaks; ++i) {
-      const int spot = peak + 2 - i;
-      DrawSpot(canvas, spot, ZoneColor(barColors_, spot), activeDoted_);
-    }
-    return;
-  }
-  // Spots 1..level are lit and the rest dark, each in its zone's colour: two copies of a span.
-  canvas.CopyFrom(lit_);
-  canvas.CopyRect(background_, SpotsRect(level_ + 1, numSpots_));
-  if (numPeaks <= 0 || level_ >= peak) return;
-  canvas.CopyRect(lit_, SpotsRect(peak - numPeaks + 1, peak));
-}
-
-// ---- painting ----
-
-void TMMCustomLevel::paintEvent(QPaintEvent* /*event*/) {
-  sinceLastPaint_.start();
-  deferredRepaint_.stop();  // this paint shows the newest level
-  if (size() != geometrySize_) ComputeGeometry();
-  Fire(OnPaint);
-  QPainter painter(this);
-  bevel_.Paint(painter, rect());
-  const int peak = PeakSpot();
-  if (onDrawBar_) {
-    onDrawBar_(this, paintCanvas_, QRect(0, 0, innerWidth_, innerHeight_), level_, peak);
-  } else {
-    DrawLitSpots(paintCanvas_, peak);
-  }
-  paintCanvas_.DrawTo(painter, QRect(innerRect_.topLeft(), QSize(innerWidth_, innerHeight_)));
-}
-
-void TMMCustomLevel::resizeEvent(QResizeEvent* /*event*/) {
-  ComputeGeometry();
-}
-
-QSize TMMCustomLevel::sizeHint() const {
-  return QSize(kDefaultWidth, kDefaultHeight);
 }
 
 bool TMMCustomLevel::Showing() const {
@@ -381,24 +250,6 @@ void TMMCustomLevel::Fire(const TMMLevelNotifyEvent& event) {
 }
 
 // ---- properties ----
-
-void TMMCustomLevel::SetKind(TMMLevelKind value) {
-  if (kind_ == value) return;
-  kind_ = value;
-  if ((value == lkHorizontal && height() > width()) ||
-      (value == lkVertical && width() > height())) {
-    resize(height(), width());
-  }
-  ComputeGeometry();
-  update();
-}
-
-void TMMCustomLevel::SetDirection(TMMLevelDirection value) {
-  if (direction_ == value) return;
-  direction_ = value;
-  RebuildBackground();
-  update();
-}
 
 void TMMCustomLevel::SetEnabled(bool value) {
   if (enabled_ == value) return;
@@ -413,74 +264,19 @@ void TMMCustomLevel::SetEnabled(bool value) {
 }
 
 void TMMCustomLevel::UpdatePeakTimer() {
+  std::lock_guard lock(peakMutex_);
+  RunPeakTimerLocked(enabled_ && numPeaks_ > 0 && peak_ > 0);
+}
+
+void TMMCustomLevel::RunPeakTimerLocked(bool run) {
   if (!timerService_ || peakTimerEntry_ == platform::TimerService::kNoEntry) return;
-  if (enabled_ && NumPeaks() > 0) {
+  if (run == peakTimerRunning_) return;
+  peakTimerRunning_ = run;
+  if (run) {
     timerService_->Resume(peakTimerEntry_);
   } else {
     timerService_->Suspend(peakTimerEntry_);
   }
-}
-
-void TMMCustomLevel::SetColor(TColor value) {
-  if (color_ == value) return;
-  color_ = value;
-  RebuildBackground();
-  update();
-}
-
-void TMMCustomLevel::SetZoneColor(TColor& field, TColor value) {
-  if (field == value) return;
-  field = value;
-  RebuildBackground();
-  update();
-}
-
-void TMMCustomLevel::SetInactiveDoted(bool value) {
-  if (inactiveDoted_ == value) return;
-  inactiveDoted_ = value;
-  RebuildBackground();
-  update();
-}
-
-void TMMCustomLevel::SetActiveDoted(bool value) {
-  if (activeDoted_ == value) return;
-  activeDoted_ = value;
-  RebuildBackground();
-  update();
-}
-
-void TMMCustomLevel::SetPoint1(int value) {
-  value = std::clamp(value, 1, 100);
-  if (point1_ == value) return;
-  point1_ = value;
-  ComputeGeometry();
-  update();
-}
-
-void TMMCustomLevel::SetPoint2(int value) {
-  value = std::clamp(value, 1, 100);
-  if (point2_ == value) return;
-  point2_ = value;
-  ComputeGeometry();
-  update();
-}
-
-void TMMCustomLevel::SetSpotWidth(int value) {
-  SyncGeometry();
-  const int length = kind_ == lkHorizontal ? innerWidth_ : innerHeight_;
-  value = std::max(std::min(value, length / 3), 1);
-  if (spotWidth_ == value) return;
-  spotWidth_ = value;
-  ComputeGeometry();
-  update();
-}
-
-void TMMCustomLevel::SetSpotSpace(int value) {
-  value = std::clamp(value, 0, kMaxSpotSpace);
-  if (spotSpace_ == value) return;
-  spotSpace_ = value;
-  ComputeGeometry();
-  update();
 }
 
 void TMMCustomLevel::ComputeWindowSize() {
@@ -621,22 +417,6 @@ void TMMCustomLevel::SetDCOffsetL(int value) {
 
 void TMMCustomLevel::SetDCOffsetR(int value) {
   negDCOffsetR_ = -value;
-}
-
-void TMMCustomLevel::SetBitsPerPixel(int value) {
-  if (value != 8 && value != 24) throw EMMDIBError("Bitlength not supported yet");
-  if (paintCanvas_.BitsPerPixel() == value) return;
-  background_.SetBitsPerPixel(value);
-  lit_.SetBitsPerPixel(value);
-  paintCanvas_.SetBitsPerPixel(value);
-  RebuildBackground();
-  update();
-}
-
-void TMMCustomLevel::SetOnDrawBar(TMMLevelDrawBar value) {
-  onDrawBar_ = std::move(value);
-  RebuildBackground();
-  update();
 }
 
 }  // namespace meters

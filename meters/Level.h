@@ -3,12 +3,11 @@
 // window of samples at a time (from the connector) is reduced to its peak amplitude, smoothed,
 // mapped to a number of spots (in decibels or linearly) and drawn through an off-screen bitmap
 // whose unlit bar is kept ready in a background bitmap.
-// Threading: construction, properties, SetLevelFormat, FeedLevel, SetAmplitude, ResetLevel and
-// painting on the main thread. The peak timer ticks on the shared timer thread; the tick only
+// Threading: construction, properties, SetLevelFormat, FeedLevel(s), SetAmplitude, ResetLevel
+// and painting on the main thread. The peak timer ticks on the shared timer thread; the tick only
 // moves the peak under the peak lock and hands the repaint to the main thread without waiting.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -21,6 +20,7 @@
 #include "meters/Bevel.h"
 #include "meters/Colors.h"
 #include "meters/DibCanvas.h"
+#include "meters/MicroClock.h"
 #include "platform/TimerService.h"
 #include "stream/MMError.h"
 #include "stream/MMTypes.h"
@@ -104,6 +104,10 @@ class TMMCustomLevel : public QWidget {
   // Reduces one window (WindowSizeBytes bytes at `data`) to its peak amplitude and shows it.
   // Only when Enabled and Visible.
   void FeedLevel(const void* data);
+  // FeedLevel for `count` windows, each `stride` bytes after the one before, in order; the
+  // picture is repainted once, after the last of them, in the window's next paint (so that the
+  // meters fed in one round share one paint).
+  void FeedLevels(const void* first, int count, int stride);
   // (BitLength + 1) × channels × Samples: the bytes of one window.
   int WindowSizeBytes() const { return windowBytes_; }
   // Smooths, maps and shows one amplitude (repainting at once when the picture changed).
@@ -120,7 +124,7 @@ class TMMCustomLevel : public QWidget {
   TMMLevelDirection Direction() const { return direction_; }
   void SetDirection(TMMLevelDirection value);
   // Off: the level is reset, data is refused and the peak timer stops; on: the geometry is
-  // recomputed and the timer runs again.
+  // recomputed and the timer runs again with the next peak.
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool value);
   TColor Color() const { return color_; }
@@ -159,12 +163,19 @@ class TMMCustomLevel : public QWidget {
   void SetMode(stream::TMMMode value);
   stream::TMMChannel Channel() const { return channel_; }
   void SetChannel(stream::TMMChannel value);
-  // Frames per window, at least 1.
   // New levels repaint at once, but no more often than this: a level that changes sooner is
-  // shown by one repaint when the interval has passed (the connector feeds about once a
-  // millisecond, far faster than a screen shows). 0 repaints every change at once.
+  // shown by one repaint when the interval has passed (windows come about once a millisecond,
+  // far faster than a screen shows). 0 repaints every change at once.
   std::chrono::milliseconds MinRepaintInterval() const { return minRepaintInterval_; }
   void SetMinRepaintInterval(std::chrono::milliseconds value) { minRepaintInterval_ = value; }
+  // The clock the repaint interval is measured on (the platform's by default); a new clock
+  // forgets when the last paint was.
+  void SetClock(TMMMicroClock clock);
+  // Whether a level is held back by the repaint interval, and showing it now rather than when
+  // the interval has passed (false when none is held back).
+  bool RepaintPending() const { return deferredRepaint_.isActive(); }
+  bool FlushRepaint();
+  // Frames per window, at least 1.
   int Samples() const { return samples_; }
   void SetSamples(int value);
   // -8..32 (other values are ignored): amplitudes are multiplied by (Gain + 8) / 8.
@@ -242,8 +253,14 @@ class TMMCustomLevel : public QWidget {
   void SyncGeometry();
   void RebuildBackground();
   void DrawSpot(TMMDIBCanvas& canvas, int spot, TColor color, bool dotted) const;
-  // Repaints for a new level, at once or deferred (MinRepaintInterval).
-  void RepaintLevel();
+  // Repaints the bar for a new level, at once (or in the window's next paint) or deferred
+  // (MinRepaintInterval).
+  void RepaintLevel(bool atOnce = true);
+  void RepaintBar(bool atOnce);
+  // Where the bitmap goes on the widget: the bevel's inner rectangle, at least 1 × 1.
+  QRect BarRect() const { return QRect(innerRect_.topLeft(), QSize(innerWidth_, innerHeight_)); }
+  // The peak amplitude of one window, before gain and decay.
+  std::int64_t WindowPeak(const std::uint8_t* bytes) const;
   // The rectangle that spans spots first..last (empty when there are none).
   QRect SpotsRect(int first, int last) const;
   void DrawLitSpots(TMMDIBCanvas& canvas, int peak) const;
@@ -253,7 +270,10 @@ class TMMCustomLevel : public QWidget {
   void ClearDecayHistory();
   int DecayedAmplitude(int amplitude);
   int SpotsFor(std::int64_t gained) const;
+  // The peak timer runs only while a peak is held (Enabled, NumPeaks > 0), so that a meter at
+  // rest costs no ticks; the tick that lets the peak go suspends it.
   void UpdatePeakTimer();
+  void RunPeakTimerLocked(bool run);  // with peakMutex_ held
   bool Showing() const;
   // Shows a peak the timer moved: now on the main thread, else queued there (one at a time).
   void RepaintPeakFromAnyThread();
@@ -263,8 +283,12 @@ class TMMCustomLevel : public QWidget {
   platform::TimerService* timerService_;  // not owned
   platform::TimerService::EntryId peakTimerEntry_ = platform::TimerService::kNoEntry;
   std::chrono::milliseconds minRepaintInterval_{kDefaultMinRepaintIntervalMs};
-  QElapsedTimer sinceLastPaint_;
-  QTimer deferredRepaint_;  // single shot: shows a level that came too soon after a paint
+  TMMMicroClock clock_;
+  static constexpr std::int64_t kNoPaint = -1;
+  std::int64_t lastPaintUs_ = kNoPaint;  // on clock_
+  QTimer deferredRepaint_;    // single shot: shows a level that came too soon after a paint
+  bool holdRepaint_ = false;  // inside FeedLevels
+  bool repaintHeld_ = false;  // a level changed inside FeedLevels
   TMMDIBCanvas background_;
   TMMDIBCanvas lit_;  // every spot lit in its zone colour; a paint copies the lit span from it
   TMMDIBCanvas paintCanvas_;
@@ -321,6 +345,7 @@ class TMMCustomLevel : public QWidget {
   int peakSpeed_ = kDefaultPeakSpeed;
   int peakCountdown_ = 0;
   bool peakChanged_ = false;
+  bool peakTimerRunning_ = false;
 
   std::atomic<bool> repaintQueued_{false};
 };

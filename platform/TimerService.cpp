@@ -47,13 +47,17 @@ TimerService::EntryId TimerService::Add(std::chrono::milliseconds period, Callba
 
   std::lock_guard lifecycle(lifecycle_);
   JoinStoppedThread();  // a thread that emptied its own list may still be on its way out
-  std::lock_guard lock(mutex_);
-  if (!thread_.joinable()) {
-    stopping_ = false;
-    thread_ = std::thread([this] { Main(); });  // throws std::system_error on failure
+  EntryId id;
+  {
+    std::lock_guard lock(mutex_);
+    if (!thread_.joinable()) {
+      stopping_ = false;
+      thread_ = std::thread([this] { Main(); });  // throws std::system_error on failure
+    }
+    id = nextId_++;
+    entries_.emplace(id, std::move(entry));
   }
-  const EntryId id = nextId_++;
-  entries_.emplace(id, std::move(entry));
+  if (!suspended) wake_.notify_all();  // an idle thread starts ticking again
   return id;
 }
 
@@ -69,7 +73,11 @@ bool TimerService::Remove(EntryId id) {
   {
     std::unique_lock lock(mutex_);
     if (entries_.erase(id) == 0) return false;
-    callDone_.wait(lock, [&] { return runningId_ != id; });
+    if (runningId_ == id) {
+      ++removalsWaiting_;
+      callDone_.wait(lock, [&] { return runningId_ != id; });
+      --removalsWaiting_;
+    }
     if (!entries_.empty()) return true;
     stopping_ = true;
   }
@@ -97,13 +105,15 @@ bool TimerService::Suspend(EntryId id) {
 }
 
 bool TimerService::Resume(EntryId id) {
-  std::lock_guard lock(mutex_);
-  const auto found = entries_.find(id);
-  if (found == entries_.end()) return false;
-  if (found->second.suspended) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto found = entries_.find(id);
+    if (found == entries_.end()) return false;
+    if (!found->second.suspended) return true;
     found->second.suspended = false;
     found->second.elapsed = std::chrono::milliseconds(0);
   }
+  wake_.notify_all();  // an idle thread starts ticking again
   return true;
 }
 
@@ -128,6 +138,23 @@ bool TimerService::ThreadRunning() const {
   return thread_.joinable();
 }
 
+std::size_t TimerService::RemovalsWaiting() const {
+  std::lock_guard lock(mutex_);
+  return removalsWaiting_;
+}
+
+bool TimerService::Idle() const {
+  std::lock_guard lock(mutex_);
+  return idle_;
+}
+
+bool TimerService::AnyRunningLocked() const {
+  for (const auto& [id, entry] : entries_) {
+    if (!entry.suspended) return true;
+  }
+  return false;
+}
+
 bool TimerService::OnTimerThread() const {
   return timerThreadId_.load() == std::this_thread::get_id();
 }
@@ -137,6 +164,14 @@ void TimerService::Main() {
   timerThreadId_.store(std::this_thread::get_id());
   auto due = SteadyClock::now() + tickPeriod_;
   while (!stopping_) {
+    if (!AnyRunningLocked()) {
+      // Nothing to call: no ticks until an entry runs again, so an idle process sleeps.
+      idle_ = true;
+      wake_.wait(lock, [this] { return stopping_ || AnyRunningLocked(); });
+      idle_ = false;
+      if (stopping_) break;
+      due = SteadyClock::now() + tickPeriod_;
+    }
     if (wake_.wait_until(lock, due, [this] { return stopping_; })) break;
     // Ticks missed while callbacks ran are dropped: the next one is a whole period away.
     const auto now = SteadyClock::now();

@@ -2,7 +2,8 @@
 // thread ticks every 25 ms and serves a list of entries. Each tick adds the tick period to the
 // elapsed time of every running entry; an entry whose elapsed time reaches its period is called
 // and restarted. Entries can be suspended and resumed. A tick that falls due while the previous
-// one is still being served is dropped, not queued.
+// one is still being served is dropped, not queued. While every entry is suspended the thread
+// does not tick; the first entry that runs again starts the ticks anew.
 // The thread starts with the first entry and ends (and is joined) when the last one goes, or
 // when the service is destroyed; it is never detached.
 // Threading: Add, Remove, Suspend, Resume and the queries from any thread, including from inside
@@ -59,6 +60,10 @@ class TimerService {
   bool Suspended(EntryId id) const;
   // True while the timer thread exists (started and not yet joined).
   bool ThreadRunning() const;
+  // Remove calls now waiting for a running callback to return.
+  std::size_t RemovalsWaiting() const;
+  // True while the thread waits, without ticking, for an entry to run.
+  bool Idle() const;
   bool OnTimerThread() const;
 
  private:
@@ -70,6 +75,7 @@ class TimerService {
   };
 
   void Main();
+  bool AnyRunningLocked() const;
   // Serves one tick; takes and gives back `lock` around each callback.
   void ServeTickLocked(std::unique_lock<std::mutex>& lock);
   // Joins a thread that was asked to stop. Called with `lifecycle_` held and `mutex_` not held.
@@ -84,6 +90,8 @@ class TimerService {
   std::map<EntryId, Entry> entries_;  // in the order they were added
   EntryId nextId_ = 1;
   EntryId runningId_ = kNoEntry;  // the entry whose callback runs now
+  std::size_t removalsWaiting_ = 0;
+  bool idle_ = false;  // the thread waits for a running entry
   bool stopping_ = false;
   std::thread thread_;
   std::atomic<std::thread::id> timerThreadId_{};

@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/DefaultFolders.h"
@@ -372,6 +373,22 @@ TEST_F(MainFormTest, StartUpStateOfTheControls) {
   EXPECT_FALSE(Find<QLabel>(*form, "Label4")->isVisible());
   EXPECT_EQ(Find<meters::TMMGauge>(*form, "Gauge")->Caption(), kIdleCaption);
   EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->font().bold());
+  // The level meters: 132 × 10, so 65 spots with the zones from spots 32 and 55, each beside its
+  // button and centred on its height.
+  for (auto [meter, button] :
+       {std::pair{"MMLevel1", "BitBtn1"}, std::pair{"MMLevel2", "BitBtn2"}}) {
+    SCOPED_TRACE(meter);
+    auto* level = Find<meters::TMMLevel>(*form, meter);
+    const QRect beside = Find<QPushButton>(*form, button)->geometry();
+    EXPECT_EQ(level->parentWidget(), Find<QWidget>(*form, "Panel4"));
+    EXPECT_EQ(level->size(), QSize(132, 10));
+    EXPECT_EQ(level->NumSpots(), 65);
+    EXPECT_EQ(level->Point1Spot(), 32);
+    EXPECT_EQ(level->Point2Spot(), 55);
+    EXPECT_EQ(level->geometry().center().y(), beside.center().y());
+    EXPECT_GT(level->x(), beside.right());
+    EXPECT_LT(level->geometry().right(), level->parentWidget()->width());
+  }
   // An empty source tree never starts a conversion, even with the button enabled.
   Find<TOutline>(*form, "Outline1")->Clear();
   Find<QPushButton>(*form, "Button1")->setEnabled(true);

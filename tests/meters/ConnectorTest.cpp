@@ -2,12 +2,15 @@
 // short blocks, Synchronize off, the refresh loop, pause, stop, meter slots and conversion.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTest>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "meters/Connector.h"
@@ -229,6 +232,63 @@ TEST_F(ConnectorTest, RefreshLoopFollowsTheClockWhilePlaying) {
   connector_.Stop();
   EXPECT_FALSE(connector_.Running());
   EXPECT_FALSE(connector_.MetersStarted());
+}
+
+TEST_F(ConnectorTest, LateRefreshFeedsEverySliceThatFellDueInOrderWithOnePaint) {
+  int paints = 0;
+  left_.OnPaint = [&](QObject*) { ++paints; };
+  for (auto* meter : {&left_, &refLeft_}) {
+    meter->SetDecayMode(dmStepUp);
+    meter->SetDecay(4);
+    meter->SetNumPeaks(2);
+    meter->SetMinRepaintInterval(std::chrono::milliseconds(0));
+  }
+  connector_.SetAutoTrigger(false);
+  Play();
+  const auto first = Windows({30000, 4000, 2000, 1000, 500}, {0, 0, 0, 0, 0});
+  const auto second = Windows({800, 300, 100, 50, 25}, {0, 0, 0, 0, 0});
+  Block a(first), b(second);
+  nowUs_ = 0;
+  connector_.BufferReady(a.Header());
+  // The next block comes as window 3 of the first falls due: windows 3 and 4 are never heard.
+  nowUs_ = DueUs(3);
+  connector_.BufferReady(b.Header());
+  nowUs_ = DueUs(3) + DueUs(2);
+  QCoreApplication::processEvents();
+  paints = 0;
+  connector_.Trigger();
+  EXPECT_EQ(connector_.LevelSlicesShown(), 6);
+  EXPECT_TRUE(connector_.LevelPending());
+
+  // The same picture as the six windows fed one by one.
+  refLeft_.ResetLevel();
+  const std::vector<std::pair<const std::vector<std::int16_t>*, int>> heard = {
+      {&first, 0}, {&first, 1}, {&first, 2}, {&second, 0}, {&second, 1}, {&second, 2}};
+  for (const auto& [windows, k] : heard) refLeft_.FeedLevel(windows->data() + k * kWindowBytes / 2);
+  EXPECT_EQ(left_.LevelSpots(), refLeft_.LevelSpots());
+  EXPECT_EQ(left_.PeakSpot(), refLeft_.PeakSpot());
+  EXPECT_EQ(left_.LastAmplitude(), 100);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(paints, 1);
+}
+
+TEST_F(ConnectorTest, RefreshLoopRunsAtFrameRateOnlyWhileAConnectorRuns) {
+  using std::chrono::milliseconds;
+  EXPECT_FALSE(TMMConnector::RefreshLoopActive());
+  Play();
+  EXPECT_TRUE(TMMConnector::RefreshLoopActive());
+  EXPECT_EQ(TMMConnector::RefreshLoopInterval(), milliseconds(16));
+  // Without Synchronize there is nothing to catch up on: one slice a round, a round a ms.
+  connector_.SetSynchronize(false);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return TMMConnector::RefreshLoopInterval() == milliseconds(1); }, kWaitMs));
+  connector_.SetSynchronize(true);
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return TMMConnector::RefreshLoopInterval() == milliseconds(16); }, kWaitMs));
+  connector_.Pause();
+  EXPECT_TRUE(TMMConnector::RefreshLoopActive()) << "a paused connector still shows silence";
+  connector_.Stop();
+  EXPECT_FALSE(TMMConnector::RefreshLoopActive());
 }
 
 TEST_F(ConnectorTest, PauseLetsTheMetersFallToZeroThenPlayResumes) {

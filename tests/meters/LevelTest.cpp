@@ -369,7 +369,7 @@ TEST(LevelTest, PeakHoldsThenFallsOrVanishes) {
   EXPECT_EQ(level.PeakSpot(), 0);
 }
 
-TEST(LevelTest, SharedTimerMovesThePeakAndTheMainThreadRepaints) {
+TEST(LevelTest, SharedTimerMovesAHeldPeakAndTheMainThreadRepaints) {
   TMMLevel level;
   level.resize(132, 10);
   int paints = 0;
@@ -378,16 +378,22 @@ TEST(LevelTest, SharedTimerMovesThePeakAndTheMainThreadRepaints) {
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&level));
   ASSERT_NE(level.PeakTimer(), platform::TimerService::kNoEntry);
   platform::TimerService& timers = platform::TimerService::Instance();
-  EXPECT_FALSE(timers.Suspended(level.PeakTimer()));
+  // A meter at rest holds no peak and costs no ticks.
+  EXPECT_TRUE(timers.Suspended(level.PeakTimer()));
 
   level.SetPeakDelay(0);  // one tick of hold
   level.SetAmplitude(32767);
+  EXPECT_FALSE(timers.Suspended(level.PeakTimer()));
   level.SetAmplitude(2020);
   paints = 0;
   QTRY_COMPARE_WITH_TIMEOUT(level.PeakSpot(), 0, 5000);
+  EXPECT_TRUE(timers.Suspended(level.PeakTimer())) << "the tick that dropped the peak stops";
   QTRY_VERIFY_WITH_TIMEOUT(paints > 0, 5000);
   EXPECT_EQ(SpotPixel(Render(level), 65), Rgb(kMaroon));
 
+  // A held peak (here for 101 ticks) keeps the timer only with peaks shown and the meter on.
+  level.SetPeakDelay(50);
+  level.SetAmplitude(32767);
   level.SetNumPeaks(0);
   EXPECT_TRUE(timers.Suspended(level.PeakTimer()));
   level.SetNumPeaks(1);
@@ -474,6 +480,37 @@ TEST(LevelTest, FeedLevelReadsItsChannelAndReportsFullScale) {
   EXPECT_EQ(level.LastAmplitude(), 0);
 }
 
+TEST(LevelTest, FeedLevelsShowsWhatFeedingOneByOneShowsInOnePaint) {
+  // 16-bit mono windows of two frames, four bytes apart from one another in the fed block.
+  const std::vector<std::int16_t> amplitudes = {2000, 32767, 1000, 500, 250, 16000, 100};
+  std::vector<std::int16_t> block;
+  for (const std::int16_t a : amplitudes) block.insert(block.end(), {a, 0, -31000, -31000});
+  const stream::TWaveFormatEx mono = Pcm(16, 1, 44100);
+  ExampleLevel batched, single;
+  int overflows[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    TMMLevel& level = (i == 0 ? batched : single).level;
+    level.SetLevelFormat(&mono);
+    level.SetSamples(2);
+    level.SetNumPeaks(2);
+    level.SetDecayMode(dmStepUp);
+    level.SetDecay(2);
+    level.OnPcmOverflow = [&overflows, i](QObject*) { ++overflows[i]; };
+  }
+  batched.level.FeedLevels(block.data(), static_cast<int>(amplitudes.size()), 8);
+  for (std::size_t k = 0; k < amplitudes.size(); ++k) single.level.FeedLevel(&block[4 * k]);
+  EXPECT_EQ(batched.level.LevelSpots(), single.level.LevelSpots());
+  EXPECT_EQ(batched.level.PeakSpot(), single.level.PeakSpot());
+  EXPECT_EQ(batched.level.LastAmplitude(), 100);
+  EXPECT_EQ(overflows[0], 1);
+  EXPECT_EQ(overflows[1], 1);
+  EXPECT_GT(batched.level.LevelSpots(), 0) << "the decay should still hold the loud window";
+  EXPECT_GT(single.paints, 1);
+  EXPECT_EQ(batched.paints, 0) << "painted before the window's next paint";
+  QCoreApplication::processEvents();
+  EXPECT_EQ(batched.paints, 1);
+}
+
 TEST(LevelTest, LevelFormatMustBeValidPcm) {
   TMMLevel level(nullptr, nullptr);
   const stream::TWaveFormatEx stereo16 = Pcm(16, 2, 44100);
@@ -535,17 +572,35 @@ TEST(LevelTest, RepaintsAtOnceOnlyWhenThePictureChanges) {
   level.SetAmplitude(0);
   EXPECT_EQ(example.paints, 2);
 
-  // With a repaint interval, a change right after a paint waits for it, then shows in one paint.
-  level.SetMinRepaintInterval(std::chrono::milliseconds(200));
-  QTest::qWait(250);
+  // With a repaint interval on the test's clock, a change right after a paint is held back and
+  // then shown in one paint. The interval is a minute, so that the held level's timer never runs
+  // out during the test: the test shows the level itself.
+  std::int64_t nowUs = 0;
+  level.SetClock([&] { return nowUs; });
+  level.SetMinRepaintInterval(std::chrono::minutes(1));
   level.SetAmplitude(16384);
-  EXPECT_EQ(example.paints, 3);
+  EXPECT_EQ(example.paints, 3) << "the first paint on a new clock is not held back";
+  nowUs += 1000000;
   level.SetAmplitude(8192);
   level.SetAmplitude(32767);
   EXPECT_EQ(example.paints, 3);
-  QTRY_COMPARE_WITH_TIMEOUT(example.paints, 4, 5000);
-  QTest::qWait(300);
+  EXPECT_TRUE(level.RepaintPending());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(example.paints, 3);
+  EXPECT_TRUE(level.FlushRepaint());
   EXPECT_EQ(example.paints, 4);
+  EXPECT_FALSE(level.RepaintPending());
+  EXPECT_FALSE(level.FlushRepaint());
+  // A minute after that paint a change shows at once again.
+  nowUs += 60000000;
+  level.SetAmplitude(0);
+  EXPECT_EQ(example.paints, 5);
+  // The held level's timer shows it by itself (the test's clock stands still: it waits 1 ms).
+  level.SetMinRepaintInterval(std::chrono::milliseconds(1));
+  level.SetAmplitude(32767);
+  EXPECT_EQ(example.paints, 5);
+  QTRY_COMPARE_WITH_TIMEOUT(example.paints, 6, 5000);
+  EXPECT_FALSE(level.RepaintPending());
   EXPECT_EQ(SpotPixel(Render(level), 65), Rgb(level.Bar3Color()));
   level.SetMinRepaintInterval(std::chrono::milliseconds(0));
 

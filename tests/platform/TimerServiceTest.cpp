@@ -64,15 +64,19 @@ TEST(TimerServiceTest, RemovedEntryIsNeverCalledAgainAndRemovalWaitsForItsCall) 
     }
   });
   ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
-  std::atomic<bool> returnedBeforeRemove{false};
+  std::atomic<bool> returnedBeforeRemove{false}, removed{false};
   std::thread remover([&] {
     EXPECT_TRUE(service.Remove(id));
     returnedBeforeRemove = returned.load();
+    removed = true;
   });
-  std::this_thread::sleep_for(20ms);  // give Remove time to reach its wait
+  // The call is let go only once Remove waits for it.
+  EXPECT_TRUE(WaitFor([&] { return service.RemovalsWaiting() == 1; }));
+  EXPECT_FALSE(removed.load()) << "Remove returned while the call was running";
   release = true;
   remover.join();
   EXPECT_TRUE(returnedBeforeRemove.load());
+  EXPECT_EQ(service.RemovalsWaiting(), 0u);
   EXPECT_FALSE(service.Contains(id));
 
   // A later entry keeps the thread ticking; the removed one stays silent.
@@ -117,6 +121,24 @@ TEST(TimerServiceTest, EntryRemovesItselfFromItsCallbackAndTheLastOneEndsTheThre
     if (++restarted == 1) service.Add(2ms, [&] { ++added; });
   });
   EXPECT_TRUE(WaitFor([&] { return added.load() >= 3; }));
+}
+
+TEST(TimerServiceTest, ThreadSleepsWhileEveryEntryIsSuspended) {
+  TimerService service(1ms);
+  std::atomic<int> calls{0}, others{0};
+  const auto id = service.Add(
+      1ms, [&] { ++calls; }, true);
+  EXPECT_TRUE(WaitFor([&] { return service.Idle(); }));
+  EXPECT_EQ(calls.load(), 0);
+  // Resuming the entry, or adding a running one, wakes the thread.
+  ASSERT_TRUE(service.Resume(id));
+  EXPECT_TRUE(WaitFor([&] { return calls.load() >= 3; }));
+  ASSERT_TRUE(service.Suspend(id));
+  EXPECT_TRUE(WaitFor([&] { return service.Idle(); }));
+  service.Add(1ms, [&] { ++others; });
+  EXPECT_TRUE(WaitFor([&] { return others.load() >= 3; }));
+  EXPECT_FALSE(service.Idle());
+  EXPECT_TRUE(service.ThreadRunning());
 }
 
 TEST(TimerServiceTest, ExceptionInCallbackIsReportedAndTheTimerGoesOn) {
