@@ -9,6 +9,8 @@ namespace {
 // The longest sleep while a buffer plays, so a very long buffer still goes to the file in parts.
 constexpr auto kLongestWait = std::chrono::milliseconds(100);
 constexpr auto kShortestWait = std::chrono::microseconds(200);
+// Buffers shorter than this are played a few at a time (one wake-up per batch).
+constexpr auto kBatch = std::chrono::milliseconds(80);
 constexpr std::size_t kScratchMs = 100;  // most bytes copied to the file per Consume call
 
 }  // namespace
@@ -114,14 +116,18 @@ void ClockOutput::ClockMain() {
 
 ClockOutput::Clock::duration ClockOutput::NextWaitLocked() {
   if (paused_ || dry_) return Clock::duration::zero();
-  const std::size_t left = BytesToBufferEnd();
+  const std::uint64_t byteRate = std::uint64_t{format_.nSamplesPerSec} * format_.nBlockAlign;
+  // Wake at a buffer's end, at least kBatch from now, so short buffers come back a few at a time.
+  const std::size_t left =
+      BytesToBufferEnd(static_cast<std::size_t>(byteRate * kBatch.count() / 1000));
   if (left == 0) {
     dry_ = true;  // everything queued was played: wait for the next buffer
     return Clock::duration::zero();
   }
-  const std::uint64_t byteRate = std::uint64_t{format_.nSamplesPerSec} * format_.nBlockAlign;
+  // Rounded up, so that the wake finds the whole buffer due rather than all but a few bytes.
   const std::uint64_t target = ConsumedBytes() + left - baseBytes_;
-  const auto due = baseTime_ + std::chrono::microseconds(target * 1000000 / byteRate);
+  const auto due =
+      baseTime_ + std::chrono::microseconds((target * 1000000 + byteRate - 1) / byteRate);
   return std::clamp<Clock::duration>(due - Clock::now(), kShortestWait, kLongestWait);
 }
 

@@ -11,6 +11,7 @@ namespace platform {
 namespace {
 
 constexpr int kSnapshotTries = 64;
+constexpr double kCallbacksPerLatency = 4;
 
 int StreamCallback(const void*, void* output, unsigned long frames,
                    const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags, void* user) {
@@ -56,8 +57,12 @@ MMRESULT PortAudioOutput::OpenBackend() {
   parameters.suggestedLatency = setup_.latencySeconds;
   std::lock_guard<std::mutex> lock(PortAudioHost::Instance().Lock());
   PaStream* stream = nullptr;
+  // Four callbacks per latency: left to itself the ALSA host calls back every few milliseconds,
+  // and each call wakes the sound server's client thread too.
+  const auto framesPerCallback = static_cast<unsigned long>(
+      std::max(1.0, setup_.latencySeconds * format_.nSamplesPerSec / kCallbacksPerLatency));
   PaError error = Pa_OpenStream(&stream, nullptr, &parameters, format_.nSamplesPerSec,
-                                paFramesPerBufferUnspecified, paClipOff, &StreamCallback, this);
+                                framesPerCallback, paClipOff, &StreamCallback, this);
   if (error != paNoError) return ResultFor(error);
   if (const PaStreamInfo* info = Pa_GetStreamInfo(stream)) latencySeconds_ = info->outputLatency;
   error = Pa_StartStream(stream);

@@ -13,9 +13,12 @@ namespace {
 
 constexpr auto kResetDeliveryWait = std::chrono::milliseconds(5000);
 // While buffers are queued the notifier looks again at least this often: the consumer's wake-up
-// is sent without a lock and may come just before the notifier sleeps.
-constexpr auto kLongestQueuedWait = std::chrono::milliseconds(20);
-constexpr auto kShortestWait = std::chrono::microseconds(500);
+// is sent without a lock and, rarely, comes just before the notifier sleeps. The preview's ring
+// (348 ms, 100 ms of it in the latency) covers such a delay.
+constexpr auto kLongestQueuedWait = std::chrono::milliseconds(50);
+// Buffers heard are handed back a few at a time: the owner refills them in one wake-up, and the
+// ring covers the delay.
+constexpr auto kHeardBatch = std::chrono::milliseconds(40);
 
 }  // namespace
 
@@ -68,7 +71,14 @@ MMRESULT WaveOutDevice::Write(WAVEHDR* header) {
   ChangeWaveHeaderFlags(header, WHDR_INQUEUE, WHDR_DONE);
   ring_[write % kRingSize] = header;
   writeIndex_.store(write + 1, std::memory_order_release);
-  WakeNotifier();  // a notifier asleep without a bound must now look again at intervals
+  {
+    // A notifier asleep without a bound must now look again at intervals.
+    std::lock_guard<std::mutex> lock(wakeMutex_);
+    if (sleepsUnbounded_) {
+      wakeCount_.fetch_add(1, std::memory_order_release);
+      wake_.notify_one();
+    }
+  }
   BufferQueued();
   return MMSYSERR_NOERROR;
 }
@@ -148,17 +158,21 @@ std::size_t WaveOutDevice::Consume(char* out, std::size_t bytes) {
   return taken;
 }
 
-std::size_t WaveOutDevice::BytesToBufferEnd() const {
-  const std::uint64_t play = playIndex_.load(std::memory_order_relaxed);
-  if (play >= writeIndex_.load(std::memory_order_acquire)) return 0;
+std::size_t WaveOutDevice::BytesToBufferEnd(std::size_t atLeast) const {
+  std::uint64_t play = playIndex_.load(std::memory_order_relaxed);
+  const std::uint64_t write = writeIndex_.load(std::memory_order_acquire);
+  if (play >= write) return 0;
   const std::size_t length = ring_[play % kRingSize]->dwBufferLength;
-  return length - std::min(playOffset_, length);
+  std::size_t bytes = length - std::min(playOffset_, length);
+  while (bytes < atLeast && ++play < write) bytes += ring_[play % kRingSize]->dwBufferLength;
+  return bytes;
 }
 
 void WaveOutDevice::WakeNotifier() {
   {
     std::lock_guard<std::mutex> lock(wakeMutex_);
     wakeCount_.fetch_add(1, std::memory_order_release);
+    ++urgentCount_;
   }
   wake_.notify_one();
 }
@@ -175,22 +189,35 @@ bool WaveOutDevice::OnNotifierThread() const {
 void WaveOutDevice::NotifierMain() {
   Deliver(MM_WOM_OPEN, nullptr);
   for (;;) {
+    std::uint64_t seenUrgent = 0;
+    {
+      std::lock_guard<std::mutex> lock(wakeMutex_);
+      seenUrgent = urgentCount_;
+    }
     const std::uint32_t seen = wakeCount_.load(std::memory_order_acquire);
     const bool closing = closing_.load(std::memory_order_acquire);
-    const std::chrono::microseconds wait = DeliverHeard();
+    bool awaitsHearing = false;
+    const std::chrono::microseconds wait = DeliverHeard(&awaitsHearing);
     if (closing) break;
     std::unique_lock<std::mutex> lock(wakeMutex_);
     const auto woken = [&] { return wakeCount_.load(std::memory_order_acquire) != seen; };
-    if (wait.count() > 0) {
+    if (awaitsHearing) {
+      // The consumer's nudges tell of buffers taken, which are not heard before this wait ends.
+      wake_.wait_for(lock, wait, [&] { return urgentCount_ != seenUrgent; });
+    } else if (wait.count() > 0) {
       wake_.wait_for(lock, wait, woken);
     } else {
-      wake_.wait(lock, woken);
+      // Nothing was queued when it looked; a buffer written since then wakes it.
+      sleepsUnbounded_ = writeIndex_.load(std::memory_order_acquire) ==
+                         notifyIndex_.load(std::memory_order_relaxed);
+      if (sleepsUnbounded_) wake_.wait(lock, woken);
+      sleepsUnbounded_ = false;
     }
   }
   Deliver(MM_WOM_CLOSE, nullptr);
 }
 
-std::chrono::microseconds WaveOutDevice::DeliverHeard() {
+std::chrono::microseconds WaveOutDevice::DeliverHeard(bool* awaitsHearing) {
   const std::uint64_t flush = flushIndex_.load(std::memory_order_acquire);
   const std::uint64_t played = playIndex_.load(std::memory_order_acquire);
   std::uint64_t next = notifyIndex_.load(std::memory_order_relaxed);
@@ -213,7 +240,8 @@ std::chrono::microseconds WaveOutDevice::DeliverHeard() {
         ends_[next % kRingSize] - std::min(ends_[next % kRingSize], heardBytes);
     const std::uint64_t rate = std::max<std::uint64_t>(format_.nAvgBytesPerSec, 1);
     const std::chrono::microseconds due{missing * 1000000 / rate};
-    return std::clamp<std::chrono::microseconds>(due, kShortestWait, kLongestQueuedWait);
+    *awaitsHearing = true;
+    return std::clamp<std::chrono::microseconds>(due, kHeardBatch, kLongestQueuedWait);
   }
   if (next < writeIndex_.load(std::memory_order_acquire)) return kLongestQueuedWait;
   return std::chrono::microseconds(0);

@@ -79,9 +79,9 @@ struct WaveOutDevice {
   // Consumer side: copies up to `bytes` queued bytes to `out` (or skips them when `out` is null),
   // in order. Returns the bytes taken; fewer than asked means the queue ran dry.
   std::size_t Consume(char* out, std::size_t bytes);
-  // Consumer side: bytes still to take before the buffer being played now is taken whole; 0
-  // when nothing is queued.
-  std::size_t BytesToBufferEnd() const;
+  // Consumer side: bytes still to take until the end of the first queued buffer that ends at
+  // least `atLeast` bytes from here (or of the last queued one); 0 when nothing is queued.
+  std::size_t BytesToBufferEnd(std::size_t atLeast = 0) const;
   std::uint64_t ConsumedBytes() const { return consumedBytes_.load(std::memory_order_acquire); }
   // Caller's thread: something changed; the notification thread looks again.
   void WakeNotifier();
@@ -94,8 +94,9 @@ struct WaveOutDevice {
  private:
   void NotifierMain();
   // Hands back, in order, the buffers that were heard (all of them up to flushIndex_ after a
-  // reset). Returns the wait before the next look: 0 for "until woken".
-  std::chrono::microseconds DeliverHeard();
+  // reset). Returns the wait before the next look: 0 for "until woken"; sets `awaitsHearing`
+  // when that wait is for a buffer taken but not heard yet.
+  std::chrono::microseconds DeliverHeard(bool* awaitsHearing);
   void Deliver(std::uint32_t message, WAVEHDR* header);
   bool OnNotifierThread() const;
 
@@ -127,6 +128,8 @@ struct WaveOutDevice {
   std::mutex wakeMutex_;
   std::condition_variable wake_;
   std::atomic<std::uint32_t> wakeCount_{0};
+  bool sleepsUnbounded_ = false;   // guarded by wakeMutex_: Write must wake it
+  std::uint64_t urgentCount_ = 0;  // guarded by wakeMutex_: wake-ups from the caller's side
   std::atomic<bool> closing_{false};
   std::thread notifier_;
   bool open_ = false;

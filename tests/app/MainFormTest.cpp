@@ -31,6 +31,7 @@
 #include "app/QtDispatcherHook.h"
 #include "meters/Gauge.h"
 #include "meters/Level.h"
+#include "platform/WaveOutApi.h"
 #include "stream/Trigger.h"
 #include "tests/app/RecordingDesktop.h"
 #include "tests/sources/ChainConversion.h"
@@ -360,6 +361,32 @@ TEST_F(MainFormTest, ASourceThePlayerCannotReadIsReported) {
   EXPECT_FALSE(Find<QPushButton>(*form, "BitBtn1")->isEnabled());
   // "Converter" follows the file's existence, not the preview.
   EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->isEnabled());
+}
+
+TEST_F(MainFormTest, PlayWithoutASoundDeviceSaysSoAndTheWindowStaysUsable) {
+  // The tests play on the null device; here nothing is asked for, as on a machine without sound.
+  const QByteArray device = qgetenv("QD_WAVE_DEVICE");
+  qunsetenv("QD_WAVE_DEVICE");
+  struct Restore {
+    QByteArray value;
+    ~Restore() { qputenv("QD_WAVE_DEVICE", value); }
+  } restore{device};
+  if (platform::waveOutGetNumDevs() > 0) GTEST_SKIP() << "this machine has a sound device";
+  StoreFolders();
+  auto form = OpenWindow();
+  auto* play = Find<QPushButton>(*form, "BitBtn1");
+  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  for (int press = 0; press < 2; ++press) {
+    QTest::mouseClick(play, Qt::LeftButton);
+    ASSERT_EQ(desktop_.Errors().size(), static_cast<std::size_t>(press + 1));
+    EXPECT_EQ(desktop_.Errors().back(), "No wave audio playing device found");
+    EXPECT_TRUE(play->isEnabled());
+    EXPECT_FALSE(Find<QPushButton>(*form, "BitBtn2")->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->isEnabled());
+  }
+  // The conversion does not need a sound device.
+  Convert(*form);
+  EXPECT_TRUE(QFile::exists(destination_ + "cbr44_joint.WAV"));
 }
 
 TEST_F(MainFormTest, StartUpStateOfTheControls) {

@@ -277,14 +277,14 @@ TEST_F(ConnectorTest, RefreshLoopRunsAtFrameRateOnlyWhileAConnectorRuns) {
   EXPECT_FALSE(TMMConnector::RefreshLoopActive());
   Play();
   EXPECT_TRUE(TMMConnector::RefreshLoopActive());
-  EXPECT_EQ(TMMConnector::RefreshLoopInterval(), milliseconds(16));
+  EXPECT_EQ(TMMConnector::RefreshLoopInterval(), milliseconds(25));
   // Without Synchronize there is nothing to catch up on: one slice a round, a round a ms.
   connector_.SetSynchronize(false);
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return TMMConnector::RefreshLoopInterval() == milliseconds(1); }, kWaitMs));
   connector_.SetSynchronize(true);
   EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return TMMConnector::RefreshLoopInterval() == milliseconds(16); }, kWaitMs));
+      [&] { return TMMConnector::RefreshLoopInterval() == milliseconds(25); }, kWaitMs));
   connector_.Pause();
   EXPECT_TRUE(TMMConnector::RefreshLoopActive()) << "a paused connector still shows silence";
   connector_.Stop();
