@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 
+#include "app/MainForm.h"
 #include "app/QtDispatcherHook.h"
 #include "meters/Connector.h"
 #include "meters/Level.h"
@@ -27,9 +28,6 @@
 #include "stream/Component.h"
 
 namespace {
-
-constexpr int kBufferSize = 2048;  // as the window's preview
-constexpr int kNumBuffers = 30;
 
 double CpuSeconds() {
   rusage usage{};
@@ -82,8 +80,8 @@ int main(int argc, char** argv) {
 
   auto owner = std::make_unique<stream::TComponent>(nullptr);
   auto* player = new playback::TMMAudioPlayer(owner.get());
-  player->SetBufferSize(kBufferSize);
-  player->SetNumBuffers(kNumBuffers);
+  player->SetBufferSize(app::TForm1::kPreviewBufferSize);
+  player->SetNumBuffers(app::TForm1::kPreviewNumBuffers);
   player->SetDeviceID(stream::MapperId);
   player->SetCallBackMode(stream::cmWindow);
   auto* connector = new meters::TMMConnector(owner.get());
@@ -94,7 +92,7 @@ int main(int argc, char** argv) {
   meters::TMMLevel* levels[2] = {};
   for (int i = 0; i < 2; ++i) {
     levels[i] = new meters::TMMLevel(&panel);
-    levels[i]->setGeometry(50, i == 0 ? 10 : 38, 196, 20);
+    levels[i]->setGeometry(50, i == 0 ? 14 : 44, 132, 10);  // as in the window
     levels[i]->SetChannel(i == 0 ? stream::chLeft : stream::chRight);
     levels[i]->SetMode(stream::mStereo);
     levels[i]->SetNumPeaks(2);
