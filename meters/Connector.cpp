@@ -455,6 +455,7 @@ void TMMConnector::Refresh() {
   QPointer<TMMLevel> feed[2];
   std::int32_t window = 0;
   int count = 0;
+  bool inFlight = false;
   // Taken out while the meters read it, so that a refresh from one of their handlers has its
   // own; kept for the next round, so a round allocates nothing.
   std::vector<std::uint8_t> slices = std::move(feed_);
@@ -468,17 +469,19 @@ void TMMConnector::Refresh() {
       const std::int64_t bytesPerSecond =
           synchronize_.load() && meterFormat_ ? meterFormat_->nAvgBytesPerSec : 0;
       count = slices_.Take(Now(), window, bytesPerSecond, slices);
-      if (count > 0) {
-        feed[0] = levels_[0];
-        feed[1] = levels_[1];
-        levelSlices_ += count;
-      }
+      inFlight = true;
+      feed[0] = levels_[0];
+      feed[1] = levels_[1];
+      levelSlices_ += count;
     }
   }
-  if (count > 0) {
-    // Each meter reads its own channel from the same windows, one after another.
-    for (const QPointer<TMMLevel>& level : feed) {
-      if (level) level->FeedLevels(slices.data(), count, window);
+  // Each meter reads its own channel from the same windows, one after another.
+  for (const QPointer<TMMLevel>& level : feed) {
+    if (!level) continue;
+    if (count > 0) {
+      level->FeedLevels(slices.data(), count, window);
+    } else if (inFlight) {
+      level->FeedNothing();
     }
   }
   feed_ = std::move(slices);

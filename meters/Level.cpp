@@ -42,6 +42,8 @@ TMMCustomLevel::TMMCustomLevel(QWidget* parent, platform::TimerService* peakTime
   connect(&deferredRepaint_, &QTimer::timeout, this, [this] {
     if (enabled_ && Showing()) RepaintBar(true);
   });
+  feedWatch_.setSingleShot(true);
+  connect(&feedWatch_, &QTimer::timeout, this, [this] { ReturnPeakToTimer(); });
   bevel_.OnChange = [this] {
     ComputeGeometry();
     update();
@@ -76,6 +78,7 @@ void TMMCustomLevel::SetLevelFormat(const stream::TWaveFormatEx* format) {
 
 void TMMCustomLevel::FeedLevel(const void* data) {
   if (!enabled_ || !Showing() || data == nullptr) return;
+  TakePeakFromFeed();  // a move shows in this window's paint (peakChanged_)
   const std::int64_t peak = WindowPeak(static_cast<const std::uint8_t*>(data));
   if (peak >= kFullScale) Fire(OnPcmOverflow);
   SetAmplitude(ClampToInt32(peak));
@@ -84,6 +87,7 @@ void TMMCustomLevel::FeedLevel(const void* data) {
 void TMMCustomLevel::FeedLevels(const void* first, int count, int stride) {
   if (first == nullptr) return;
   const auto* bytes = static_cast<const std::uint8_t*>(first);
+  if (count > 0 && enabled_ && Showing()) TakePeakFromFeed();
   holdRepaint_ = true;
   try {
     for (int i = 0; i < count && enabled_ && Showing(); ++i) {
@@ -223,22 +227,75 @@ void TMMCustomLevel::ResetLevel() {
 void TMMCustomLevel::PeakTick() {
   {
     std::lock_guard lock(peakMutex_);
-    if (peak_ <= 0) {
-      RunPeakTimerLocked(false);
-      return;
-    }
-    if (--peakCountdown_ > 0) return;
-    if (peakSpeed_ > 0) {
-      --peak_;
-      peakCountdown_ = peakSpeed_;
-    } else {
-      peak_ = 0;
-      peakCountdown_ = 0;
-    }
-    if (peak_ == 0) RunPeakTimerLocked(false);
-    peakChanged_ = true;
+    if (peakFromFeed_ || !PeakTickLocked()) return;
   }
   RepaintPeakFromAnyThread();
+}
+
+bool TMMCustomLevel::PeakTickLocked() {
+  if (peak_ <= 0) {
+    RunPeakTimerLocked(false);
+    return false;
+  }
+  if (--peakCountdown_ > 0) return false;
+  if (peakSpeed_ > 0) {
+    --peak_;
+    peakCountdown_ = peakSpeed_;
+  } else {
+    peak_ = 0;
+    peakCountdown_ = 0;
+  }
+  if (peak_ == 0) RunPeakTimerLocked(false);
+  peakChanged_ = true;
+  return true;
+}
+
+bool TMMCustomLevel::TakePeakFromFeed() {
+  if (!timerService_ || peakTimerEntry_ == platform::TimerService::kNoEntry) return false;
+  const std::int64_t nowUs = ReadClock(clock_);
+  bool moved = false;
+  {
+    std::lock_guard lock(peakMutex_);
+    if (!peakFromFeed_) {
+      peakFromFeed_ = true;
+      RunPeakTimerLocked(false);
+      nextPeakTickUs_ = nowUs + kPeakTickUs;
+    }
+    moved = CatchUpPeakLocked(nowUs);
+  }
+  feedWatch_.start(kFeedWatch);
+  return moved;
+}
+
+bool TMMCustomLevel::CatchUpPeakLocked(std::int64_t nowUs) {
+  // The ticks due since the last feed; a peak that is gone restarts the count, as the timer
+  // restarts from zero when a new peak resumes it.
+  bool moved = false;
+  while (nowUs >= nextPeakTickUs_) {
+    if (peak_ <= 0) {
+      nextPeakTickUs_ = nowUs + kPeakTickUs;
+      break;
+    }
+    moved = PeakTickLocked() || moved;
+    nextPeakTickUs_ += kPeakTickUs;
+  }
+  return moved;
+}
+
+void TMMCustomLevel::FeedNothing() {
+  if (enabled_ && Showing() && TakePeakFromFeed()) RepaintPeak();
+}
+
+void TMMCustomLevel::ReturnPeakToTimer() {
+  bool moved;
+  {
+    std::lock_guard lock(peakMutex_);
+    if (!peakFromFeed_) return;
+    moved = CatchUpPeakLocked(ReadClock(clock_));
+    peakFromFeed_ = false;
+    RunPeakTimerLocked(enabled_ && numPeaks_ > 0 && peak_ > 0);
+  }
+  if (moved) RepaintPeak();
 }
 
 bool TMMCustomLevel::Showing() const {
@@ -270,6 +327,7 @@ void TMMCustomLevel::UpdatePeakTimer() {
 
 void TMMCustomLevel::RunPeakTimerLocked(bool run) {
   if (!timerService_ || peakTimerEntry_ == platform::TimerService::kNoEntry) return;
+  run = run && !peakFromFeed_;
   if (run == peakTimerRunning_) return;
   peakTimerRunning_ = run;
   if (run) {

@@ -108,6 +108,8 @@ class TMMCustomLevel : public QWidget {
   // picture is repainted once, after the last of them, in the window's next paint (so that the
   // meters fed in one round share one paint).
   void FeedLevels(const void* first, int count, int stride);
+  // A round with sound in flight but no window due yet: a held peak moves as with a feed.
+  void FeedNothing();
   // (BitLength + 1) × channels × Samples: the bytes of one window.
   int WindowSizeBytes() const { return windowBytes_; }
   // Smooths, maps and shows one amplitude (repainting at once when the picture changed).
@@ -274,6 +276,15 @@ class TMMCustomLevel : public QWidget {
   // rest costs no ticks; the tick that lets the peak go suspends it.
   void UpdatePeakTimer();
   void RunPeakTimerLocked(bool run);  // with peakMutex_ held
+  // One peak tick; true when the peak moved. With peakMutex_ held.
+  bool PeakTickLocked();
+  // While data is fed (the connector's round, every 25 ms on the main thread) the feed moves a
+  // held peak by the ticks due on clock_ and the shared timer rests: the round's own paint shows
+  // the move, so a held peak costs no timer-thread wake-up and no queued repaint. The timer takes
+  // the peak back once no round came for kFeedWatch. Main thread; true when the peak moved.
+  bool TakePeakFromFeed();
+  bool CatchUpPeakLocked(std::int64_t nowUs);  // with peakMutex_ held
+  void ReturnPeakToTimer();
   bool Showing() const;
   // Shows a peak the timer moved: now on the main thread, else queued there (one at a time).
   void RepaintPeakFromAnyThread();
@@ -286,7 +297,11 @@ class TMMCustomLevel : public QWidget {
   TMMMicroClock clock_;
   static constexpr std::int64_t kNoPaint = -1;
   std::int64_t lastPaintUs_ = kNoPaint;  // on clock_
-  QTimer deferredRepaint_;    // single shot: shows a level that came too soon after a paint
+  QTimer deferredRepaint_;  // single shot: shows a level that came too soon after a paint
+  static constexpr std::chrono::milliseconds kFeedWatch{100};
+  static constexpr std::int64_t kPeakTickUs =
+      std::chrono::duration_cast<std::chrono::microseconds>(kPeakTickPeriod).count();
+  QTimer feedWatch_;          // single shot, restarted by every feed: the feed has stopped
   bool holdRepaint_ = false;  // inside FeedLevels
   bool repaintHeld_ = false;  // a level changed inside FeedLevels
   TMMDIBCanvas background_;
@@ -346,6 +361,8 @@ class TMMCustomLevel : public QWidget {
   int peakCountdown_ = 0;
   bool peakChanged_ = false;
   bool peakTimerRunning_ = false;
+  bool peakFromFeed_ = false;        // the feed moves the peak; the timer entry rests
+  std::int64_t nextPeakTickUs_ = 0;  // on clock_, while peakFromFeed_
 
   std::atomic<bool> repaintQueued_{false};
 };

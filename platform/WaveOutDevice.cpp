@@ -15,10 +15,10 @@ constexpr auto kResetDeliveryWait = std::chrono::milliseconds(5000);
 // While buffers are queued the notifier looks again at least this often: the consumer's wake-up
 // is sent without a lock and, rarely, comes just before the notifier sleeps. The preview's ring
 // (348 ms, 100 ms of it in the latency) covers such a delay.
-constexpr auto kLongestQueuedWait = std::chrono::milliseconds(50);
+constexpr auto kLongestQueuedWait = std::chrono::milliseconds(80);
 // Buffers heard are handed back a few at a time: the owner refills them in one wake-up, and the
 // ring covers the delay.
-constexpr auto kHeardBatch = std::chrono::milliseconds(40);
+constexpr auto kHeardBatch = std::chrono::milliseconds(75);
 
 }  // namespace
 

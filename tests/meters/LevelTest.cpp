@@ -412,6 +412,46 @@ TEST(LevelTest, SharedTimerMovesAHeldPeakAndTheMainThreadRepaints) {
   EXPECT_TRUE(timers.Contains(level.PeakTimer()));
 }
 
+TEST(LevelTest, WhileFedTheFeedMovesAHeldPeakAndTheTimerTakesItBackWhenFeedingStops) {
+  platform::TimerService timers;
+  TMMLevel level{nullptr, &timers};
+  level.resize(132, 10);
+  level.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&level));
+  std::int64_t nowUs = 0;
+  level.SetClock([&] { return nowUs; });
+  const stream::TWaveFormatEx mono = Pcm(16, 1, 44100);
+  level.SetLevelFormat(&mono);
+  level.SetSamples(1);
+  level.SetPeakDelay(2);  // holds 5 ticks of 25 ms
+  const std::int16_t loud = 32767, quiet = 2020;
+
+  level.FeedLevel(&loud);
+  ASSERT_EQ(level.PeakSpot(), 65);
+  EXPECT_TRUE(timers.Suspended(level.PeakTimer())) << "the feed moves the peak, not the timer";
+  // Fed every 25 ms, the peak falls on the same tick as the timer would drop it.
+  for (int tick = 1; tick <= 5; ++tick) {
+    nowUs = tick * 25'000;
+    level.FeedLevel(&quiet);
+    // On the fifth the held peak goes and the quiet level becomes the peak.
+    EXPECT_EQ(level.PeakSpot(), tick < 5 ? 65 : level.LevelSpots()) << "tick " << tick;
+  }
+  QCoreApplication::processEvents();
+  EXPECT_EQ(SpotPixel(Render(level), 65), Rgb(kMaroon)) << "the feed's paint shows the drop";
+  // Feeds far apart catch up every tick due: a held peak falling one spot each 2 ticks.
+  level.SetPeakSpeed(2);
+  level.FeedLevel(&loud);
+  nowUs += 7 * 25'000;  // 5 ticks of hold, then one spot each 2 ticks: 2 spots down
+  level.FeedLevel(&quiet);
+  EXPECT_EQ(level.PeakSpot(), 63);
+  EXPECT_TRUE(timers.Suspended(level.PeakTimer()));
+
+  // Feeding stops: the timer takes the held peak back and lets it fall to nothing.
+  QTRY_VERIFY_WITH_TIMEOUT(!timers.Suspended(level.PeakTimer()) || level.PeakSpot() == 0, 5000);
+  QTRY_COMPARE_WITH_TIMEOUT(level.PeakSpot(), 0, 10000);
+  EXPECT_TRUE(timers.Suspended(level.PeakTimer()));
+}
+
 TEST(LevelTest, FeedLevelReadsItsChannelAndReportsFullScale) {
   struct Row {
     const char* name;
