@@ -214,7 +214,7 @@ bool MpegConversion::Decode(Pass& pass) {
   return !stop && !Cancelled();
 }
 
-std::optional<double> MpegConversion::MeasureGain(const OutputSettings& settings) {
+std::optional<NormalizationGain> MpegConversion::MeasureGain(const OutputSettings& settings) {
   const bool loudness = settings.normalize.mode == NormalizeSpec::kLoudness;
   Pass pass{settings};
   pass.format = MPEG_SAMPLES_FLOAT32;
@@ -266,10 +266,11 @@ std::optional<double> MpegConversion::MeasureGain(const OutputSettings& settings
       parts.push_back(&*meter);
       truePeak = std::max(truePeak, meter->TruePeak());
     }
-    return LoudnessGain(LoudnessMeter::IntegratedLufs(parts), truePeak,
-                        settings.normalize.targetLufs);
+    return LoudnessNormalization(LoudnessMeter::IntegratedLufs(parts), truePeak,
+                                 settings.normalize.targetLufs);
   }
-  return PeakGain(*std::max_element(peaks.begin(), peaks.end()), settings.depth, settings.dither);
+  return PeakNormalization(*std::max_element(peaks.begin(), peaks.end()), settings.depth,
+                           settings.dither);
 }
 
 ConversionResult MpegConversion::Run(const fs::path& source, const fs::path& destination,
@@ -281,10 +282,12 @@ ConversionResult MpegConversion::Run(const fs::path& source, const fs::path& des
   progress_ = &progress;
   try {
     std::optional<double> gain;
+    std::optional<NormalizationGain> measured;
     const bool normalize = settings.normalize.mode != NormalizeSpec::kNone;
     if (normalize) {
-      gain = MeasureGain(settings);
-      if (!gain) return CancelledResult();
+      measured = MeasureGain(settings);
+      if (!measured) return CancelledResult();
+      gain = measured->gain;
     }
     std::vector<TMpegSegment> segments = Plan(Parts(settings), kMinSegmentSeconds);
     ConversionResult result =
@@ -293,6 +296,7 @@ ConversionResult MpegConversion::Run(const fs::path& source, const fs::path& des
       // A segment did not decode as planned: the file is decoded in one run instead.
       result = Write(source, destination, partial, settings, gain, {});
     }
+    if (measured) result.gainReason = measured->reason;
     return result;
   } catch (const std::exception& e) {
     return Failed("conversion failed: " + std::string(e.what()));
@@ -327,7 +331,12 @@ ConversionResult MpegConversion::Write(const fs::path& source, const fs::path& d
                                          format.data())) != wave::kWaveIOOk) {
     return Failed("cannot write " + destination.native() + ": unsupported output format");
   }
-  if (settings.tags) AddTags(*handle, ReadSourceTags(source));
+  std::vector<std::string> tagNotices;
+  if (settings.tags) {
+    SourceTags tags = ReadSourceTags(source);
+    AddTags(*handle, tags);
+    tagNotices = std::move(tags.notices);
+  }
   const int bytesPerSample = BytesPerSample(settings.depth);
   const int decodedBytesPerSample = gain ? 4 : bytesPerSample;
   // The length is known before decoding: exactly from the segments, else from the time, with a
@@ -406,6 +415,7 @@ ConversionResult MpegConversion::Write(const fs::path& source, const fs::path& d
     return WriteFailed(destination, platform::mmioLastWriteError(), wave::kFinalizeFailedMessage);
   }
   ConversionResult result(ConversionResult::kConverted);
+  result.notices = std::move(tagNotices);
   result.bytes = written;
   std::int64_t clipped = pass.clipped;
   if (gain) {
