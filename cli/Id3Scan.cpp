@@ -344,7 +344,7 @@ std::optional<Id3Scan> ScanId3v2(std::istream& in, std::uint64_t fileBytes) {
     memory.resize(std::size_t(available));
     in.seekg(std::streamoff(*offset));
     if (!in.read(memory.data(), std::streamsize(memory.size()))) return std::nullopt;
-    if (whole) scan.raw = memory;
+    if (whole && unsynchronised) scan.raw = memory;  // else `memory` becomes the copy below
     if (unsynchronised) {
       std::vector<char> body =
           Resynchronise(memory.data() + kHeaderBytes, std::size_t(end - kHeaderBytes));
@@ -379,6 +379,7 @@ std::optional<Id3Scan> ScanId3v2(std::istream& in, std::uint64_t fileBytes) {
   FinishTag(scan.kept, header);
   FinishTag(scan.texts, header);
   // A tag walked without finding a frame carries nothing.
+  if (whole && !unsynchronised && available <= kMaxId3TagBytes) scan.raw = std::move(memory);
   if (!scan.notices.empty() || (start && scan.kept.empty())) scan.raw.clear();
   return scan;
 }

@@ -39,9 +39,11 @@ constexpr std::int64_t kMaxMeasureParts = 8;  // opening a segment walks the fil
 constexpr std::uint64_t kDitherSeed = 0x5175656C62617269ull;
 
 // The tags go after the samples: the INFO list, then the ID3v2 tag (pictures included).
-void AddTags(wave::TWaveIOHandle& handle, const SourceTags& tags) {
+void AddTags(wave::TWaveIOHandle& handle, SourceTags& tags) {
   for (const auto& [id, text] : tags.info) wave::WaveIOSetInfoText(&handle, id.c_str(), text);
-  if (!tags.id3v2.empty()) handle.trailingChunks.push_back({wave::kFourCCId3, tags.id3v2});
+  if (!tags.id3v2.empty()) {
+    handle.trailingChunks.push_back({wave::kFourCCId3, std::move(tags.id3v2)});
+  }
 }
 
 // Bytes the INFO list and the trailing chunks add to the file.
