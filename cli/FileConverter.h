@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/HelperPool.h"
 #include "cli/OutputSettings.h"
@@ -32,10 +33,12 @@ struct ConversionResult {
   ConversionResult(Status s, std::string why = {}) : status(s), reason(std::move(why)) {}
 
   Status status = kFailed;
-  std::string reason;        // why it failed, or why it was skipped
-  std::int64_t bytes = 0;    // PCM bytes written when converted
-  std::int64_t clipped = 0;  // samples that had to be clipped to the output's range
-  std::string gain;          // the gain a normalization applied ("-3.10 dB"), else empty
+  std::string reason;                // why it failed, or why it was skipped
+  std::int64_t bytes = 0;            // PCM bytes written when converted
+  std::int64_t clipped = 0;          // samples that had to be clipped to the output's range
+  std::string gain;                  // the gain a normalization applied ("-3.10 dB"), else empty
+  std::string gainReason;            // why a normalization left the gain at 1, else empty
+  std::vector<std::string> notices;  // what the output left out (tags over a cap), one line each
 };
 
 class FileConverter {

@@ -39,9 +39,11 @@ constexpr std::int64_t kMaxMeasureParts = 8;  // opening a segment walks the fil
 constexpr std::uint64_t kDitherSeed = 0x5175656C62617269ull;
 
 // The tags go after the samples: the INFO list, then the ID3v2 tag (pictures included).
-void AddTags(wave::TWaveIOHandle& handle, const SourceTags& tags) {
+void AddTags(wave::TWaveIOHandle& handle, SourceTags& tags) {
   for (const auto& [id, text] : tags.info) wave::WaveIOSetInfoText(&handle, id.c_str(), text);
-  if (!tags.id3v2.empty()) handle.trailingChunks.push_back({wave::kFourCCId3, tags.id3v2});
+  if (!tags.id3v2.empty()) {
+    handle.trailingChunks.push_back({wave::kFourCCId3, std::move(tags.id3v2)});
+  }
 }
 
 // Bytes the INFO list and the trailing chunks add to the file.
@@ -214,7 +216,7 @@ bool MpegConversion::Decode(Pass& pass) {
   return !stop && !Cancelled();
 }
 
-std::optional<double> MpegConversion::MeasureGain(const OutputSettings& settings) {
+std::optional<NormalizationGain> MpegConversion::MeasureGain(const OutputSettings& settings) {
   const bool loudness = settings.normalize.mode == NormalizeSpec::kLoudness;
   Pass pass{settings};
   pass.format = MPEG_SAMPLES_FLOAT32;
@@ -266,10 +268,11 @@ std::optional<double> MpegConversion::MeasureGain(const OutputSettings& settings
       parts.push_back(&*meter);
       truePeak = std::max(truePeak, meter->TruePeak());
     }
-    return LoudnessGain(LoudnessMeter::IntegratedLufs(parts), truePeak,
-                        settings.normalize.targetLufs);
+    return LoudnessNormalization(LoudnessMeter::IntegratedLufs(parts), truePeak,
+                                 settings.normalize.targetLufs);
   }
-  return PeakGain(*std::max_element(peaks.begin(), peaks.end()), settings.depth, settings.dither);
+  return PeakNormalization(*std::max_element(peaks.begin(), peaks.end()), settings.depth,
+                           settings.dither);
 }
 
 ConversionResult MpegConversion::Run(const fs::path& source, const fs::path& destination,
@@ -281,10 +284,12 @@ ConversionResult MpegConversion::Run(const fs::path& source, const fs::path& des
   progress_ = &progress;
   try {
     std::optional<double> gain;
+    std::optional<NormalizationGain> measured;
     const bool normalize = settings.normalize.mode != NormalizeSpec::kNone;
     if (normalize) {
-      gain = MeasureGain(settings);
-      if (!gain) return CancelledResult();
+      measured = MeasureGain(settings);
+      if (!measured) return CancelledResult();
+      gain = measured->gain;
     }
     std::vector<TMpegSegment> segments = Plan(Parts(settings), kMinSegmentSeconds);
     ConversionResult result =
@@ -293,6 +298,7 @@ ConversionResult MpegConversion::Run(const fs::path& source, const fs::path& des
       // A segment did not decode as planned: the file is decoded in one run instead.
       result = Write(source, destination, partial, settings, gain, {});
     }
+    if (measured) result.gainReason = measured->reason;
     return result;
   } catch (const std::exception& e) {
     return Failed("conversion failed: " + std::string(e.what()));
@@ -327,7 +333,12 @@ ConversionResult MpegConversion::Write(const fs::path& source, const fs::path& d
                                          format.data())) != wave::kWaveIOOk) {
     return Failed("cannot write " + destination.native() + ": unsupported output format");
   }
-  if (settings.tags) AddTags(*handle, ReadSourceTags(source));
+  std::vector<std::string> tagNotices;
+  if (settings.tags) {
+    SourceTags tags = ReadSourceTags(source);
+    AddTags(*handle, tags);
+    tagNotices = std::move(tags.notices);
+  }
   const int bytesPerSample = BytesPerSample(settings.depth);
   const int decodedBytesPerSample = gain ? 4 : bytesPerSample;
   // The length is known before decoding: exactly from the segments, else from the time, with a
@@ -406,6 +417,7 @@ ConversionResult MpegConversion::Write(const fs::path& source, const fs::path& d
     return WriteFailed(destination, platform::mmioLastWriteError(), wave::kFinalizeFailedMessage);
   }
   ConversionResult result(ConversionResult::kConverted);
+  result.notices = std::move(tagNotices);
   result.bytes = written;
   std::int64_t clipped = pass.clipped;
   if (gain) {

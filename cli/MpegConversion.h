@@ -60,7 +60,7 @@ class MpegConversion {
   // decoding thread. False when cancelled or stopped; throws what a decoder threw.
   bool Decode(Pass& pass);
   // Decodes the whole file in float for the gain of `settings`; nullopt when cancelled.
-  std::optional<double> MeasureGain(const OutputSettings& settings);
+  std::optional<NormalizationGain> MeasureGain(const OutputSettings& settings);
   // Decodes into `partial`, scaled by `gain` when there is one, in `segments` (none: one run).
   // A failure without a reason: a segment did not decode as planned.
   ConversionResult Write(const std::filesystem::path& source,

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace cli {
 
@@ -22,6 +23,22 @@ std::optional<double> ParseNumber(std::string_view text) {
       std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+// "silence: peak -84.3 dBFS is below -70 dBFS, gain left at 1"
+std::optional<std::string> SilenceReason(double peak, const char* what) {
+  if (std::isnan(peak)) return std::nullopt;
+  const double db = peak > 0.0 ? 20.0 * std::log10(peak) : -HUGE_VAL;
+  if (!(db < kSilencePeakDb)) return std::nullopt;
+  char text[96];
+  if (std::isfinite(db)) {
+    std::snprintf(text, sizeof text, "silence: %s %.1f dBFS is below %.0f dBFS, gain left at 1",
+                  what, db, kSilencePeakDb);
+  } else {
+    std::snprintf(text, sizeof text, "silence: every sample is 0, below %.0f dBFS, gain left at 1",
+                  kSilencePeakDb);
+  }
+  return text;
 }
 
 }  // namespace
@@ -60,6 +77,21 @@ double LoudnessGain(double lufs, double truePeak, double target) {
     if (truePeak * gain > ceiling) gain = ceiling / truePeak;
   }
   return gain;
+}
+
+NormalizationGain PeakNormalization(double peak, OutputDepth depth, bool dither) {
+  if (std::optional<std::string> reason = SilenceReason(peak, "peak")) return {1.0, *reason};
+  return {PeakGain(peak, depth, dither), {}};
+}
+
+NormalizationGain LoudnessNormalization(double lufs, double truePeak, double target) {
+  if (std::optional<std::string> reason = SilenceReason(truePeak, "true peak")) {
+    return {1.0, *reason};
+  }
+  if (!std::isfinite(lufs)) {
+    return {1.0, "no loudness measured (too quiet or under 0.4 s), gain left at 1"};
+  }
+  return {LoudnessGain(lufs, truePeak, target), {}};
 }
 
 }  // namespace cli

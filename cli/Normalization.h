@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "cli/OutputDepth.h"
@@ -16,6 +17,10 @@ constexpr double kMinTargetLufs = -70.0;
 constexpr double kMaxTargetLufs = 0.0;
 // The ceiling that loudness normalization keeps the true peak under: -1 dBTP.
 constexpr double kTruePeakCeilingDb = -1.0;
+// A source whose peak stays below this is silence, decoder noise at most (digital silence
+// encoded by LAME decodes to a step or two); libebur128 gates loudness there too. Normalizing
+// it would turn the noise into a full-scale signal.
+constexpr double kSilencePeakDb = -70.0;
 
 struct NormalizeSpec {
   enum Mode { kNone, kPeak, kLoudness } mode = kNone;
@@ -34,5 +39,18 @@ double PeakGain(double peak, OutputDepth depth, bool dither);
 // The gain that takes a loudness of `lufs` to `target`, 10^((target - lufs) / 20), lowered where
 // needed so that truePeak * gain stays at or under -1 dBTP. 1 for silence (lufs -infinity).
 double LoudnessGain(double lufs, double truePeak, double target);
+
+// The gain a normalization applies, and why it is 1 when it is left there.
+struct NormalizationGain {
+  double gain = 1.0;
+  std::string reason;  // one line for -v; empty when the source was normalized
+};
+
+// Peak normalization of a source whose sample peak (linear, 1.0 full scale) is `peak`: PeakGain,
+// or 1 when the peak is below kSilencePeakDb.
+NormalizationGain PeakNormalization(double peak, OutputDepth depth, bool dither);
+// Loudness normalization: LoudnessGain, or 1 when the true peak is below kSilencePeakDb (the true
+// peak is never below the sample peak) or no loudness could be measured.
+NormalizationGain LoudnessNormalization(double lufs, double truePeak, double target);
 
 }  // namespace cli

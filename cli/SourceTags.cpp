@@ -5,8 +5,9 @@
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/mpegfile.h>
+#include <taglib/tbytevectorstream.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/tfile.h>
 
 #include <algorithm>
 #include <array>
@@ -14,6 +15,8 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+
+#include "cli/Id3Scan.h"
 
 namespace cli {
 namespace {
@@ -28,27 +31,31 @@ constexpr std::array<const char*, kFieldCount> kInfoIds = {"INAM", "IART", "IPRD
 constexpr std::array<const char*, kFieldCount> kFrameIds = {"TIT2", "TPE1", "TALB", "TDRC",
                                                             "TCON", "COMM", "TRCK", "TSSE"};
 
-constexpr std::size_t kId3HeaderBytes = 10;
-constexpr std::size_t kId3FooterBytes = 10;
-constexpr unsigned char kId3FooterFlag = 0x10;
-// How far into the file a tag behind leading junk is looked for.
-constexpr std::uintmax_t kId3SearchBytes = 1 << 20;
+constexpr std::uint64_t kId3v1Bytes = 128;
+constexpr std::uint64_t kApeFooterBytes = 32;
+constexpr std::uint32_t kApeHasHeader = 0x80000000u;
 
-// The whole length (header, body, footer) of the ID3v2 tag whose header starts at `h`, or nothing
-// when those 10 bytes are no ID3v2.2-2.4 header.
-std::optional<std::uintmax_t> Id3TagBytes(const unsigned char* h) {
-  if (std::memcmp(h, "ID3", 3) != 0 || h[3] < 2 || h[3] > 4 || h[4] == 0xFF) return std::nullopt;
-  std::uintmax_t body = 0;
-  for (int i = 6; i < 10; ++i) {
-    if (h[i] & 0x80) return std::nullopt;  // sizes are syncsafe: 7 bits a byte
-    body = body << 7 | h[i];
-  }
-  const bool footer = h[3] == 4 && (h[5] & kId3FooterFlag);
-  return kId3HeaderBytes + body + (footer ? kId3FooterBytes : 0);
-}
+// A file made of bytes held in memory, for TagLib's tag readers.
+class MemoryFile : public TagLib::File {
+ public:
+  explicit MemoryFile(TagLib::IOStream* stream) : TagLib::File(stream) {}
+  TagLib::Tag* tag() const override { return nullptr; }
+  TagLib::AudioProperties* audioProperties() const override { return nullptr; }
+  bool save() override { return false; }
+};
 
-std::string ReadBytes(std::ifstream& in, std::uintmax_t offset, std::uintmax_t count) {
+// Bytes of the source and a TagLib file over them; a tag read from `file` lives no longer.
+struct TagBytes {
+  explicit TagBytes(const std::vector<char>& bytes)
+      : stream(TagLib::ByteVector(bytes.data(), static_cast<unsigned>(bytes.size()))),
+        file(&stream) {}
+  TagLib::ByteVectorStream stream;
+  MemoryFile file;
+};
+
+std::string ReadBytes(std::ifstream& in, std::uint64_t offset, std::uint64_t count) {
   std::string bytes(count, '\0');
+  in.clear();
   in.seekg(static_cast<std::streamoff>(offset));
   in.read(bytes.data(), static_cast<std::streamsize>(count));
   bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
@@ -56,28 +63,48 @@ std::string ReadBytes(std::ifstream& in, std::uintmax_t offset, std::uintmax_t c
   return bytes;
 }
 
-// The bytes of the file's own ID3v2 tag: the first header in the file's first MiB with the
-// version and size that TagLib read, when the whole tag lies within the file. Nothing when the
-// header claims more bytes than the file holds.
-std::optional<std::vector<char>> CopyId3v2(const std::filesystem::path& source,
-                                           const TagLib::ID3v2::Header& read) {
-  std::error_code ec;
-  const std::uintmax_t fileBytes = std::filesystem::file_size(source, ec);
-  std::ifstream in(source, std::ios::binary);
-  if (ec || !in) return std::nullopt;
-  const std::string head = ReadBytes(in, 0, std::min(fileBytes, kId3SearchBytes));
-  const auto* bytes = reinterpret_cast<const unsigned char*>(head.data());
-  for (std::size_t at = 0; at + kId3HeaderBytes <= head.size(); ++at) {
-    const std::optional<std::uintmax_t> total = Id3TagBytes(bytes + at);
-    if (!total || bytes[at + 3] != read.majorVersion() || *total != read.completeTagSize()) {
-      continue;
+std::uint32_t LittleEndian32(const char* p) {
+  const auto* b = reinterpret_cast<const unsigned char*>(p);
+  return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
+         std::uint32_t(b[3]) << 24;
+}
+
+// The tags at the end of the file, where TagLib looks for them: an ID3v1 tag in the last 128
+// bytes, an APE tag ending there or at the end.
+struct TrailingTags {
+  std::optional<std::vector<char>> id3v1;
+  std::optional<std::vector<char>> ape;  // header (when there is one), items and footer
+};
+
+TrailingTags ReadTrailingTags(std::ifstream& in, std::uint64_t fileBytes,
+                              std::vector<std::string>& notices) {
+  TrailingTags tags;
+  std::uint64_t end = fileBytes;
+  if (fileBytes >= kId3v1Bytes) {
+    const std::string last = ReadBytes(in, fileBytes - kId3v1Bytes, kId3v1Bytes);
+    // "TAG" that ends an APE footer's "APETAGEX" is no ID3v1 tag.
+    const bool apeFooter =
+        fileBytes >= kId3v1Bytes + 3 && ReadBytes(in, fileBytes - kId3v1Bytes - 3, 3) == "APE";
+    if (last.size() == kId3v1Bytes && last.compare(0, 3, "TAG") == 0 && !apeFooter) {
+      tags.id3v1.emplace(last.begin(), last.end());
+      end -= kId3v1Bytes;
     }
-    if (*total > fileBytes - at) return std::nullopt;
-    const std::string tag = ReadBytes(in, at, *total);
-    if (tag.size() != *total) return std::nullopt;
-    return std::vector<char>(tag.begin(), tag.end());
   }
-  return std::nullopt;
+  if (end < kApeFooterBytes) return tags;
+  const std::string footer = ReadBytes(in, end - kApeFooterBytes, kApeFooterBytes);
+  if (footer.size() != kApeFooterBytes || footer.compare(0, 8, "APETAGEX") != 0) return tags;
+  const std::uint64_t size = LittleEndian32(footer.data() + 12);  // items and footer
+  const std::uint64_t total =
+      size + ((LittleEndian32(footer.data() + 20) & kApeHasHeader) ? kApeFooterBytes : 0);
+  if (size < kApeFooterBytes || total > end) return tags;
+  if (total > kMaxId3TagBytes) {
+    notices.push_back("APE tag of " + std::to_string(total) + " bytes is over the " +
+                      std::to_string(kMaxId3TagBytes >> 20) + " MiB cap: left out");
+    return tags;
+  }
+  const std::string bytes = ReadBytes(in, end - total, total);
+  if (bytes.size() == total) tags.ape.emplace(bytes.begin(), bytes.end());
+  return tags;
 }
 
 TagLib::String FrameText(const TagLib::ID3v2::Tag& tag, const char* id) {
@@ -161,40 +188,66 @@ std::vector<char> RenderId3v2(const Fields& fields) {
   return std::vector<char>(bytes.begin(), bytes.end());
 }
 
-bool IsRiff(const std::filesystem::path& source) {
-  std::ifstream in(source, std::ios::binary);
-  char magic[4] = {};
-  return in.read(magic, sizeof magic) && std::memcmp(magic, "RIFF", 4) == 0;
+// UTF-8 text for the INFO list, at most kMaxInfoTextBytes, cut where a character starts.
+std::string InfoText(const char* id, const TagLib::String& text,
+                     std::vector<std::string>& notices) {
+  std::string utf8 = Utf8(text);
+  if (utf8.size() <= kMaxInfoTextBytes) return utf8;
+  std::size_t cut = kMaxInfoTextBytes;
+  while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
+  notices.push_back(std::string(id) + " text of " + std::to_string(utf8.size()) + " bytes cut to " +
+                    std::to_string(cut));
+  utf8.resize(cut);
+  return utf8;
 }
 
 SourceTags Read(const std::filesystem::path& source) {
-  if (IsRiff(source)) return {};
-  TagLib::MPEG::File file(source.c_str(), false);
-  if (!file.isValid()) return {};
+  std::error_code ec;
+  const std::uintmax_t fileBytes = std::filesystem::file_size(source, ec);
+  std::ifstream in(source, std::ios::binary);
+  char magic[4] = {};
+  if (ec || !in || (in.read(magic, sizeof magic) && std::memcmp(magic, "RIFF", 4) == 0)) return {};
 
-  // The file creates empty ID3v1 and ID3v2 tags on demand; only those read from disk count.
-  // An ID3v2 tag without frames carries nothing and is passed over.
-  const TagLib::ID3v2::Tag* v2 =
-      file.hasID3v2Tag() && !file.ID3v2Tag()->frameList().isEmpty() ? file.ID3v2Tag() : nullptr;
+  SourceTags tags;
+  std::optional<Id3Scan> id3 = ScanId3v2(in, fileBytes);
+  if (id3) tags.notices = std::move(id3->notices);
+  const TrailingTags trailing = ReadTrailingTags(in, fileBytes, tags.notices);
+
+  // Each tag is read by TagLib from its own bytes in memory, within the caps.
   std::vector<Fields> found;
-  if (v2) found.push_back(FieldsOf(*v2));
-  if (file.hasAPETag()) found.push_back(FieldsOf(*file.APETag()));
-  if (file.hasID3v1Tag()) found.push_back(FieldsOf(*file.ID3v1Tag()));
+  if (id3 && !id3->texts.empty()) {
+    TagBytes bytes(id3->texts);
+    const TagLib::ID3v2::Tag v2(&bytes.file, 0);
+    if (!v2.frameList().isEmpty()) found.push_back(FieldsOf(v2));
+    id3->texts = {};
+  }
+  if (trailing.ape) {
+    TagBytes bytes(*trailing.ape);
+    const TagLib::APE::Tag ape(&bytes.file,
+                               static_cast<long>(trailing.ape->size() - kApeFooterBytes));
+    if (!ape.isEmpty()) found.push_back(FieldsOf(ape));
+  }
+  if (trailing.id3v1) {
+    TagBytes bytes(*trailing.id3v1);
+    const TagLib::ID3v1::Tag v1(&bytes.file, 0);
+    found.push_back(FieldsOf(v1));
+  }
 
   Fields merged;
-  SourceTags tags;
   for (int i = 0; i < kFieldCount; ++i) {
     for (const Fields& f : found) {
       if (merged[i].isEmpty()) merged[i] = f[i];
     }
-    std::string text = Utf8(merged[i]);
+    std::string text = InfoText(kInfoIds[i], merged[i], tags.notices);
     if (!text.empty()) tags.info.emplace_back(kInfoIds[i], std::move(text));
   }
 
-  std::optional<std::vector<char>> copied;
-  if (v2) copied = CopyId3v2(source, *v2->header());
-  if (copied) {
-    tags.id3v2 = std::move(*copied);
+  // The file's own tag when it is sound and within the caps; else, when its header is, the
+  // frames within the caps; else one made from the fields.
+  if (id3 && !id3->raw.empty()) {
+    tags.id3v2 = std::move(id3->raw);
+  } else if (id3 && id3->whole && !id3->kept.empty()) {
+    tags.id3v2 = std::move(id3->kept);
   } else if (!tags.info.empty()) {
     tags.id3v2 = RenderId3v2(merged);
   }

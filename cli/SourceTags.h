@@ -3,6 +3,7 @@
 // Threading: any thread; each call opens its own objects, calls share nothing.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -10,21 +11,28 @@
 
 namespace cli {
 
+// The longest text an INFO field takes; a longer one is cut where a character starts.
+constexpr std::size_t kMaxInfoTextBytes = std::size_t(64) << 10;
+
 struct SourceTags {
   // INFO id ("INAM", ...) and UTF-8 text, in the order INAM, IART, IPRD, ICRD, IGNR, ICMT, ITRK,
   // ISFT; empty fields left out.
   std::vector<std::pair<std::string, std::string>> info;
   // An ID3v2 tag (header, frames, footer) for the "id3 " chunk; empty when there is none.
   std::vector<char> id3v2;
+  // What was left out or cut to keep within the caps, one line each, for the user.
+  std::vector<std::string> notices;
 
   bool Empty() const { return info.empty() && id3v2.empty(); }
 };
 
-// Reads the ID3v1, ID3v2 (2.2 to 2.4) and APE tags of `source`. A field is taken from the ID3v2
-// tag, else the APE tag, else the ID3v1 tag. The ID3v2 bytes are the file's own tag, copied
-// whole, when it has a sound one; otherwise, when any field was found, an ID3v2.4 tag (UTF-8)
-// made from the merged fields. A RIFF file, a file that cannot be read, or one without tags gives
-// an empty result. Never throws: the tags are untrusted input.
+// Reads the ID3v1, ID3v2 (2.2 to 2.4) and APE tags of `source`, within the caps of Id3Scan.h and
+// kMaxInfoTextBytes. A field is taken from the ID3v2 tag, else the APE tag, else the ID3v1 tag.
+// The ID3v2 bytes are the file's own tag, copied whole, when it is sound and within the caps
+// (also when no field could be read from it); when only its frames over a cap or its padding
+// were too much, the frames within the caps; otherwise, when any field was found, an ID3v2.4 tag
+// (UTF-8) made from the merged fields. A RIFF file, a file that cannot be read, or one without
+// tags gives an empty result. Never throws: the tags are untrusted input.
 SourceTags ReadSourceTags(const std::filesystem::path& source);
 
 }  // namespace cli

@@ -113,14 +113,19 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: %s: %s\n", cli::kProgramName, job.source.c_str(),
                    result.reason.c_str());
     } else if (result.status == cli::ConversionResult::kConverted) {
-      if (bar && (options.verbose || result.clipped != 0)) bar->Clear();
+      if (bar && (options.verbose || result.clipped != 0 || !result.notices.empty())) bar->Clear();
+      for (const std::string& notice : result.notices) {
+        std::fprintf(stderr, "%s: %s: %s\n", cli::kProgramName, job.source.c_str(), notice.c_str());
+      }
       if (result.clipped != 0) {
         std::fprintf(stderr, "%s: %s: %lld samples clipped\n", cli::kProgramName,
                      job.source.c_str(), static_cast<long long>(result.clipped));
       }
       if (options.verbose) {
-        std::fprintf(stdout, "%s -> %s%s%s\n", job.source.c_str(), job.destination.c_str(),
-                     result.gain.empty() ? "" : ", gain ", result.gain.c_str());
+        std::fprintf(stdout, "%s -> %s%s%s%s%s%s\n", job.source.c_str(), job.destination.c_str(),
+                     result.gain.empty() ? "" : ", gain ", result.gain.c_str(),
+                     result.gainReason.empty() ? "" : " (", result.gainReason.c_str(),
+                     result.gainReason.empty() ? "" : ")");
         std::fflush(stdout);
       }
     } else if (result.status == cli::ConversionResult::kSkipped && options.verbose) {

@@ -59,7 +59,8 @@ int countRun(std::span<const uint8_t> data, size_t offset, const FrameHeader& fi
     const size_t length = header.freeFormat() ? size_t(freeBase + header.padding * header.slotBytes)
                                               : size_t(header.length);
     const size_t next = position + length;
-    if (complete && next == data.size()) {
+    // The data ends with this frame, cut short or whole, or a few bytes after it.
+    if (complete && next + 4 > data.size()) {
       endsAtEnd = true;
       return frames;
     }
@@ -197,7 +198,12 @@ std::vector<FrameSpan> mapFrames(const ByteReader& read, const ByteRange& range,
           header->freeFormat()
               ? uint64_t(run->freeFormatBytes + header->padding * header->slotBytes)
               : uint64_t(header->length);
-      if (end + length > range.end) break;
+      if (end + length > range.end) {
+        // A frame cut short by the end of the audio: the decoder gets its bytes as a reader of
+        // the file does (it decodes the frame before it only when it finds this header).
+        if (end > begin) end = range.end;
+        break;
+      }
       end += length;
     }
     if (end == begin) {  // the run's first frame does not fit: look further on

@@ -44,7 +44,8 @@ struct FrameRun {
 // Finds the first offset below searchLimit at which `required` frame headers follow each other
 // exactly (each where the previous frame's length ends, same version, layer and rate). `complete`
 // says that `data` holds everything up to the end of the stream: then a shorter run of at least
-// two frames that ends exactly at the end of the data counts too.
+// two headers counts too when the data ends with its last frame (exactly, within that frame, or
+// less than a header after it): a frame and the header of a frame cut short are a stream.
 std::optional<FrameRun> findFrameRun(std::span<const uint8_t> data, size_t searchLimit,
                                      int required, bool complete);
 
@@ -75,6 +76,7 @@ struct FrameSpan {
 // following each other (junk, a damaged header, a frame cut short) it looks for the next run of
 // `required` frames and goes on from there; the stretches skipped are left out of the result.
 // A run may belong to another stream (a different rate or layer), so concatenated streams stay.
+// A last frame cut short by the end of `range` stays in the last span.
 std::vector<FrameSpan> mapFrames(const ByteReader& read, const ByteRange& range, int required,
                                  size_t junkLimit);
 

@@ -11,7 +11,7 @@ build_dir=${BUILD_DIR:-build}
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libsoxr-dev
   libgsm1-dev qt6-base-dev libgl-dev qt6-translations-l10n libjpeg62-turbo-dev fonts-dejavu-core
-  portaudio19-dev libasound2-dev libtag1-dev libebur128-dev)
+  portaudio19-dev libasound2-dev libtag1-dev libebur128-dev zlib1g-dev)
 # Tools the tests compare our files with; they also make the test fixtures. clang and its
 # runtime libraries build the fuzzing harnesses (tests/fuzz); Xvfb runs the real-window smoke
 # test; desktop-file-validate checks the desktop entry; lintian, dpkg-dev (dpkg-shlibdeps), file

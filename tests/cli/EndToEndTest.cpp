@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include <set>
@@ -130,6 +132,34 @@ TEST(EndToEndTest, AnyBytesInFileNames) {
   EXPECT_EQ(o.out, expected);
   for (std::size_t i = 2; i < args.size(); ++i) {
     EXPECT_GT(PcmDataBytes(dir / (args[i].substr(0, args[i].size() - 3) + "WAV")), 0u) << args[i];
+  }
+}
+
+// LAME-encoded digital silence decodes to a step or two: neither normalization raises that
+// noise, and -v says why.
+TEST(EndToEndTest, NormalizedSilenceStaysSilent) {
+  const ScratchDir dir;
+  if (std::system(("sox -n -r 44100 -c 2 -b 16 '" + (dir / "s.wav").native() +
+                   "' synth 3 sine 440 vol 0 2>/dev/null && lame --silent '" +
+                   (dir / "s.wav").native() + "' '" + (dir / "s.mp3").native() + "'")
+                      .c_str()) != 0) {
+    GTEST_SKIP() << "needs sox and lame";
+  }
+  for (const std::string mode : {"peak", "loudness"}) {
+    SCOPED_TRACE(mode);
+    const Outcome o = RunConverter({"-v", "-f", "--normalize", mode, "s.mp3"}, dir.path());
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out.find("s.mp3 -> s.WAV, gain +0.00 dB (silence: "), 0u) << o.out;
+    EXPECT_NE(o.out.find("below -70 dBFS, gain left at 1)"), std::string::npos) << o.out;
+    const std::string data = test::PcmData(dir / "s.WAV");
+    ASSERT_FALSE(data.empty());
+    int peak = 0;
+    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+      std::int16_t v = 0;
+      std::memcpy(&v, data.data() + i, 2);
+      peak = std::max(peak, std::abs(int(v)));
+    }
+    EXPECT_LE(peak, 4);  // the decoder's noise and the dither, nothing more
   }
 }
 

@@ -63,5 +63,45 @@ TEST(NormalizationTest, Gains) {
   for (const Case& c : kCases) EXPECT_NEAR(c.gain, c.expected, 1e-12) << c.name;
 }
 
+// Below -70 dBFS a source is silence: neither normalization touches it, and each says why.
+TEST(NormalizationTest, SilenceKeepsGainOne) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double threshold = std::pow(10.0, kSilencePeakDb / 20.0);
+  const double twoSteps = 2.0 / 32768;  // about -84.3 dBFS
+  struct Case {
+    const char* name;
+    NormalizationGain result;
+    double gain;
+    const char* reason;  // the start of the reason; null for none
+  };
+  const Case kCases[] = {
+      {"peak, two steps", PeakNormalization(twoSteps, OutputDepth::k16, true), 1.0,
+       "silence: peak -84.3 dBFS is below -70 dBFS"},
+      {"peak, all zero", PeakNormalization(0.0, OutputDepth::k24, false), 1.0,
+       "silence: every sample is 0"},
+      {"peak just under the threshold",
+       PeakNormalization(threshold * 0.99, OutputDepth::k16, false), 1.0,
+       "silence: peak -70.1 dBFS"},
+      {"peak just over it", PeakNormalization(threshold * 1.01, OutputDepth::k16, false),
+       PeakGain(threshold * 1.01, OutputDepth::k16, false), nullptr},
+      {"loudness, two steps", LoudnessNormalization(-inf, twoSteps, -23.0), 1.0,
+       "silence: true peak -84.3 dBFS"},
+      {"loudness gated, loud peak", LoudnessNormalization(-inf, 0.5, -23.0), 1.0,
+       "no loudness measured"},
+      {"quiet but measured", LoudnessNormalization(-60.0, 0.001, -23.0),
+       LoudnessGain(-60.0, 0.001, -23.0), nullptr},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_NEAR(c.result.gain, c.gain, 1e-12);
+    if (c.reason) {
+      EXPECT_EQ(c.result.reason.find(c.reason), 0u) << c.result.reason;
+    } else {
+      EXPECT_EQ(c.result.reason, "");
+    }
+  }
+  EXPECT_GT(PeakNormalization(threshold * 1.01, OutputDepth::k16, false).gain, 3000.0);
+}
+
 }  // namespace
 }  // namespace cli
