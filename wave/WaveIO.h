@@ -118,6 +118,16 @@ std::int64_t WaveIOWrite(TWaveIOHandle* handle, const void* buffer, std::int64_t
 // become a hole that reads as zeros and takes no room where the file system keeps sparse files;
 // this lets the layout of files with more than 4 GiB of data be checked without writing them.
 std::int64_t WaveIOSkipData(TWaveIOHandle* handle, std::int64_t count);
+// Reserves `count` bytes of data as WaveIOSkipData does and writes the buffered header out, so
+// that the reserved data may then be filled with WaveIOWriteAt in any order. Same results as
+// WaveIOSkipData; -1 also when the header cannot be written.
+std::int64_t WaveIOReserveData(TWaveIOHandle* handle, std::int64_t count);
+// Writes `count` bytes at byte `dataByte` of data reserved before (WaveIOReserveData), through the
+// handle's own file, without moving its position: `count`, or -1 without an open file, outside
+// the reserved data, or on an I/O error (mmioLastWriteError on the calling thread says which).
+// Several threads may write disjoint ranges at once; no other call may run on the handle then.
+std::int64_t WaveIOWriteAt(TWaveIOHandle* handle, const void* buffer, std::int64_t count,
+                           std::uint64_t dataByte);
 // Completes a written file (data size, "fact", lists, trailing chunks, RIFF size; in an RF64 file
 // the sizes and sample count in "ds64", the "fact" count clamped to 32 bits) and closes it; a
 // file only read is just closed. kWaveIOFlushFailed when written data cannot reach the disk (the
