@@ -113,7 +113,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: %s: %s\n", cli::kProgramName, job.source.c_str(),
                    result.reason.c_str());
     } else if (result.status == cli::ConversionResult::kConverted) {
-      if (bar && (options.verbose || result.clipped != 0)) bar->Clear();
+      if (bar && (options.verbose || result.clipped != 0 || !result.notices.empty())) {
+        bar->Clear();
+      }
+      for (const std::string& notice : result.notices) {
+        std::fprintf(stderr, "%s: %s: %s\n", cli::kProgramName, job.source.c_str(), notice.c_str());
+      }
       if (result.clipped != 0) {
         std::fprintf(stderr, "%s: %s: %lld samples clipped\n", cli::kProgramName,
                      job.source.c_str(), static_cast<long long>(result.clipped));

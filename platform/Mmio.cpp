@@ -134,7 +134,7 @@ class MmioFile {
   std::int64_t dirtyHi_ = 0;
   std::int64_t pos_ = 0;
   std::atomic<bool> writeFailed_{false};  // some write to the descriptor failed at some point
-  std::int64_t readAheadEnd_ = 0;  // the kernel has been asked to read ahead up to here
+  std::int64_t readAheadEnd_ = 0;         // the kernel has been asked to read ahead up to here
 };
 
 std::int64_t MmioFile::ReadAt(char* dst, std::int64_t count, std::int64_t offset) {

@@ -79,8 +79,7 @@ std::int64_t mmioWrite(HMMIO handle, const void* buffer, std::int64_t count);
 // gives on the calling thread), or -1 for a memory or read-only file or a range that the buffer
 // holds (flush and move away first). Several threads may write disjoint ranges at once while no
 // other call runs on the handle.
-std::int64_t mmioWriteAt(HMMIO handle, const void* buffer, std::int64_t count,
-                         std::int64_t offset);
+std::int64_t mmioWriteAt(HMMIO handle, const void* buffer, std::int64_t count, std::int64_t offset);
 // New position, or -1 (negative result position, or an I/O error).
 std::int64_t mmioSeek(HMMIO handle, std::int64_t offset, int origin);
 

@@ -29,6 +29,8 @@ constexpr int kWaveIOFinalizeFailed = 111;  // the sizes, "fact" or lists cannot
 constexpr int kWaveIOCloseFailed = 112;     // the last buffered bytes are lost on closing
 constexpr int kWaveIONotOpen = 113;         // the call needs an open file
 constexpr int kWaveIONoInfoItem = 114;      // an id that the INFO list has no item for
+constexpr int kWaveIONoChunk = 115;         // the file has no chunk of that id
+constexpr int kWaveIOChunkTooLarge = 116;   // the chunk holds more than the caller takes
 
 // The largest RIFF size field: a file may hold 4 GiB - 1 bytes after its first 8.
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
@@ -135,6 +137,13 @@ std::int64_t WaveIOWriteAt(TWaveIOHandle* handle, const void* buffer, std::int64
 // cannot be written, kWaveIOCloseFailed when closing loses the last buffered bytes.
 int WaveIOFinalize(TWaveIOHandle* handle);
 int WaveIOFree(WaveIOHandlePtr& handle);
+
+// Reads into `body` the first chunk `id` at the top level of the file that `handle` describes
+// (read from a path by WaveIOReadInfo), stepping over its audio data by the sizes found then (so
+// RF64 files too), when the chunk holds at most `maxBytes`. kWaveIOCannotOpen or
+// kWaveIOReadFailed when the file cannot be read, kWaveIONoChunk, kWaveIOChunkTooLarge.
+int WaveIOReadChunk(const TWaveIOHandle& handle, std::uint32_t id, std::uint64_t maxBytes,
+                    std::vector<char>& body);
 
 // "PCM", "IMA ADPCM", ...; "Unknown" for tags not in the table or no format.
 std::string WaveFormatName(const stream::TWaveFormatEx* format);
