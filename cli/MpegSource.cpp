@@ -104,13 +104,13 @@ DecodeStatus MpegSource::Decode(DecodePass& pass, const std::atomic<bool>* cance
       while (!stopped()) {
         const std::int32_t bytes = decoder.ReadData(buffer.data(), kReadBytes);
         if (bytes <= 0) break;
+        const std::int64_t samples = bytes / bytesPerSample;
+        pass.frames += samples / channels_;
         if (!pass.block(i, buffer.data(), static_cast<std::size_t>(bytes), sample)) {
           status = DecodeStatus::kStopped;
           break;
         }
-        const std::int64_t samples = bytes / bytesPerSample;
         sample += samples;
-        pass.frames += samples / channels_;
       }
     } catch (const sources::EMMMpegError&) {
       // The module reports a segment that cannot be decoded apart by failing its reads.

@@ -59,7 +59,7 @@ class OutputStage {
   const OutputSettings& settings_;
   HelperPool* pool_;                 // not owned
   const std::atomic<bool>* cancel_;  // not owned
-  const FileConverter::Progress& progress_;
+  const FileConverter::Progress progress_;
   PcmSource* source_ = nullptr;        // during Run; not owned
   std::thread::id owner_;              // the thread that reports the progress
   std::vector<std::string> messages_;  // the audio library's, from the passes so far

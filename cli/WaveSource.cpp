@@ -200,9 +200,9 @@ DecodeStatus WaveSource::DecodeStored(DecodePass& pass, const std::atomic<bool>*
         block = out.data();
       }
       const std::size_t bytes = copy ? static_cast<std::size_t>(got) : samples * outBytes;
+      pass.frames += frames;
       if (!pass.block(i, block, bytes, frame * channels_)) return DecodeStatus::kStopped;
       frame += frames;
-      pass.frames += frames;
       if (got < want) break;
     }
     return DecodeStatus::kComplete;
@@ -244,12 +244,12 @@ DecodeStatus WaveSource::DecodeThroughChain(DecodePass& pass, const std::atomic<
       block = out.data();
       bytes = out.size();
     }
+    pass.frames += static_cast<std::int64_t>(samples) / channels_;
     if (!pass.block(0, block, bytes, sample) || (cancel != nullptr && cancel->load())) {
       stopped = true;
       driver.RequestCancel();
     }
     sample += static_cast<std::int64_t>(samples);
-    pass.frames += static_cast<std::int64_t>(samples) / channels_;
   };
   DecodeStatus status = DecodeStatus::kComplete;
   try {

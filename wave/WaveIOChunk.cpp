@@ -22,9 +22,9 @@ int WaveIOReadChunk(const TWaveIOHandle& h, std::uint32_t id, std::uint64_t maxB
     if (at < 0 || static_cast<std::uint64_t>(at) + kChunkHeaderBytes > end) break;
     MMCKINFO ck{};
     if (platform::mmioDescend(file, &ck, nullptr, 0) != 0) break;
-    // The data chunk's size is the one the description found (RF64 keeps it in "ds64").
+    // An RF64 data chunk's size is in "ds64": the description found how far its data reach.
     std::uint64_t size = ck.cksize;
-    if (ck.ckid == kFourCCData && ck.dwDataOffset == h.dataOffset) size = h.dataBytes;
+    if (h.rf64 && ck.ckid == kFourCCData && ck.cksize == kRf64SizeInDs64) size = h.dataBytes;
     if (ck.ckid == id) {
       if (size > maxBytes || size > end - ck.dwDataOffset) {
         result = size > maxBytes ? kWaveIOChunkTooLarge : kWaveIOReadFailed;

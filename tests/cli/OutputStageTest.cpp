@@ -167,7 +167,9 @@ TEST_F(OutputStageTest, EverySourceKindTakesDepthGainAndTags) {
       const Output o = ReadOutput(out);
       EXPECT_EQ(o.bits, BitsPerSample(option.depth));
       EXPECT_EQ(o.extensible, option.depth == OutputDepth::k24);
-      if (source.wave) EXPECT_EQ(o.title, "Tone title");
+      if (source.wave) {
+        EXPECT_EQ(o.title, "Tone title");
+      }
       ASSERT_FALSE(o.samples.empty());
       float peak = 0;
       for (const float s : o.samples) peak = std::max(peak, std::fabs(s));
@@ -182,7 +184,9 @@ TEST_F(OutputStageTest, EverySourceKindTakesDepthGainAndTags) {
           break;
         case NormalizeSpec::kNone:
           // The source's own level: the tone, or the MP3's.
-          if (source.wave) EXPECT_NEAR(peak, 0.1, 0.002);
+          if (source.wave) {
+            EXPECT_NEAR(peak, 0.1, 0.002);
+          }
           EXPECT_TRUE(r.gain.empty());
           break;
       }
@@ -215,7 +219,8 @@ class UncuttableSource final : public PcmSource {
   explicit UncuttableSource(std::vector<float> samples) : samples_(std::move(samples)) {}
   int Channels() const override { return 2; }
   int Rate() const override { return kRate; }
-  std::int64_t LengthMs() const override { return std::int64_t(kSeconds * 1000); }
+  // Long enough to be measured in parts.
+  std::int64_t LengthMs() const override { return 90000; }
   std::uint64_t MaxFrames() const override { return samples_.size() / 2; }
   bool Delivers(OutputDepth) const override { return false; }
   std::vector<SourceSegment> Plan(unsigned max, std::int64_t, SampleForm, OutputDepth) override {
@@ -229,8 +234,8 @@ class UncuttableSource final : public PcmSource {
     const auto* bytes = reinterpret_cast<const unsigned char*>(samples_.data());
     for (std::size_t at = 0; at < samples_.size(); at += 4096) {
       const std::size_t n = std::min<std::size_t>(4096, samples_.size() - at);
-      if (!pass.block(0, bytes + at * 4, n * 4, std::int64_t(at))) return DecodeStatus::kStopped;
       pass.frames += std::int64_t(n / 2);
+      if (!pass.block(0, bytes + at * 4, n * 4, std::int64_t(at))) return DecodeStatus::kStopped;
     }
     return DecodeStatus::kComplete;
   }

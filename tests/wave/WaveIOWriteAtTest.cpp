@@ -66,16 +66,16 @@ TEST_F(WaveIOWriteAtTest, ReadsOneChunkOfADescribedFile) {
     int result;
   };
   const Row rows[] = {
-      {"after the data", Riff({Chunk("fmt ", fmt), Chunk("data", Ramp(7)), Chunk("id3 ", id3)}),
-       1024, kWaveIOOk},
-      {"before the data", Riff({Chunk("fmt ", fmt), Chunk("id3 ", id3), Chunk("data", Ramp(8))}),
-       1024, kWaveIOOk},
-      {"larger than taken", Riff({Chunk("fmt ", fmt), Chunk("data", Ramp(8)), Chunk("id3 ", id3)}),
-       4, kWaveIOChunkTooLarge},
-      {"none", Riff({Chunk("fmt ", fmt), Chunk("data", Ramp(8))}), 1024, kWaveIONoChunk},
+      {"after the data", Riff(Cat({fmt, Chunk("data", Ramp(7)), Chunk("id3 ", id3)})), 1024,
+       kWaveIOOk},
+      {"before the data", Riff(Cat({fmt, Chunk("id3 ", id3), Chunk("data", Ramp(8))})), 1024,
+       kWaveIOOk},
+      {"larger than taken", Riff(Cat({fmt, Chunk("data", Ramp(8)), Chunk("id3 ", id3)})), 4,
+       kWaveIOChunkTooLarge},
+      {"none", Riff(Cat({fmt, Chunk("data", Ramp(8))})), 1024, kWaveIONoChunk},
       {"cut short",
-       Cat({Riff({Chunk("fmt ", fmt), Chunk("data", Ramp(8))}), RawChunk("id3 ", 100, Str("ID3"))}),
-       1024, kWaveIOReadFailed},
+       Cat({Riff(Cat({fmt, Chunk("data", Ramp(8))})), RawChunk("id3 ", 100, Str("ID3"))}), 1024,
+       kWaveIOReadFailed},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
