@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Sample frames read at a time from a stored file.
-constexpr std::int64_t kReadFrames = 16384;
+constexpr std::int64_t kReadFrames = 65536;
 // The chain's blocks.
 constexpr std::int32_t kChainBufferBytes = 32768;
 // One INFO text carried over at most: a longer one is cut at a character boundary.
@@ -134,9 +134,10 @@ bool WaveSource::Delivers(OutputDepth depth) const {
 }
 
 std::vector<SourceSegment> WaveSource::Plan(unsigned max, std::int64_t minFrames, SampleForm form,
-                                            OutputDepth depth) {
-  const bool fromStore = stored_ && (form == SampleForm::kFloat || StoredAs(depth) ||
-                                     *stored_ == RawSamples::kUnsigned8);
+                                            OutputDepth) {
+  // Samples copied as they are cost no work that threads could share, only the disk's; a copy
+  // in one run keeps the file written in order.
+  const bool fromStore = stored_ && form == SampleForm::kFloat;
   const std::int64_t frames = description_ ? description_->samples : 0;
   const std::int64_t count =
       std::min<std::int64_t>(max, minFrames > 0 ? frames / minFrames : frames);

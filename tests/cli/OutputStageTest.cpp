@@ -194,22 +194,36 @@ TEST_F(OutputStageTest, EverySourceKindTakesDepthGainAndTags) {
   }
 }
 
-TEST_F(OutputStageTest, APcm16WaveWithoutOptionsIsCopiedSampleForSample) {
-  WriteSource(dir / "pcm16.wav", 1, Tone());
-  FileConverter converter;
-  OutputSettings settings;
-  settings.parts = 3;  // cut into segments written at their places: still the same bytes
-  converter.SetOutputSettings(settings);
-  ASSERT_EQ(converter.Convert(dir / "pcm16.wav", dir / "out.WAV").status,
-            ConversionResult::kConverted);
-  EXPECT_EQ(test::PcmData(dir / "out.WAV"), test::PcmData(dir / "pcm16.wav"));
-  EXPECT_EQ(ReadOutput(dir / "out.WAV").title, "Tone title");
+TEST_F(OutputStageTest, APcm16WaveIsCopiedOrCutIntoSegmentsWithTheSameBytes) {
+  // A minute and more: long enough for three segments of 20 s.
+  std::vector<float> tone = Tone();
+  while (tone.size() < std::size_t(61 * kRate * 2))
+    tone.insert(tone.end(), tone.begin(), tone.begin() + kRate * 2);
+  WriteSource(dir / "pcm16.wav", 1, tone);
+  const auto convert = [&](OutputSettings settings, const fs::path& out) {
+    FileConverter converter;
+    converter.SetOutputSettings(settings);
+    const ConversionResult r = converter.Convert(dir / "pcm16.wav", out);
+    EXPECT_EQ(r.status, ConversionResult::kConverted) << r.reason;
+    return ReadAll(out);
+  };
+  OutputSettings plain;
+  plain.parts = 3;
+  convert(plain, dir / "copy.WAV");
+  EXPECT_EQ(test::PcmData(dir / "copy.WAV"), test::PcmData(dir / "pcm16.wav"));
+  EXPECT_EQ(ReadOutput(dir / "copy.WAV").title, "Tone title");
   // --no-tags leaves the source's INFO list behind.
-  settings.tags = false;
-  converter.SetOutputSettings(settings);
-  ASSERT_EQ(converter.Convert(dir / "pcm16.wav", dir / "bare.WAV").status,
-            ConversionResult::kConverted);
+  plain.tags = false;
+  convert(plain, dir / "bare.WAV");
   EXPECT_EQ(ReadOutput(dir / "bare.WAV").title, "");
+
+  OutputSettings cut;
+  cut.depth = OutputDepth::k24;
+  cut.normalize.mode = NormalizeSpec::kPeak;
+  cut.parts = 1;
+  const std::string whole = convert(cut, dir / "whole.WAV");
+  cut.parts = 3;
+  EXPECT_TRUE(whole == convert(cut, dir / "cut.WAV")) << "segments differ from one run";
 }
 
 // A source of float samples in memory whose segments do not decode as planned, as an MPEG file's
