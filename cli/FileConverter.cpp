@@ -13,10 +13,11 @@
 #include <optional>
 #include <system_error>
 
-#include "cli/ChainConversion.h"
-#include "cli/MpegConversion.h"
+#include "cli/MpegSource.h"
+#include "cli/OutputStage.h"
 #include "cli/PartialFile.h"
 #include "cli/ResultTexts.h"
+#include "cli/WaveSource.h"
 
 namespace cli {
 namespace fs = std::filesystem;
@@ -82,13 +83,15 @@ ConversionResult FileConverter::Convert(const fs::path& source, const fs::path& 
     return Failed("cannot create " + destination.native() + ": " + error);
   }
 
+  OutputStage stage(output_, pool_, cancel_, progress);
   ConversionResult result;
-  MpegConversion mpeg;
+  MpegSource mpeg;
   if (mpeg.Bind(source)) {
-    result = mpeg.Run(source, destination, partial.Path(), output_, pool_, cancel_, progress);
+    result = stage.Run(mpeg, destination, partial.Path());
   } else {
-    result =
-        ConvertThroughChain(source, destination, partial.Path(), freeSpace_, cancel_, progress);
+    WaveSource wave;
+    if (std::string error = wave.Bind(source); !error.empty()) return Failed(error);
+    result = stage.Run(wave, destination, partial.Path());
   }
   if (Cancelled()) return CancelledResult();
   if (result.status != ConversionResult::kConverted) return result;

@@ -1,9 +1,9 @@
 // Converts one file into a partial file beside the destination and renames that into place only
 // when the whole file was written; a file that was there is never replaced unless asked to.
-// MPEG audio goes straight from the decoder module to the WAVE writer (MpegConversion), with the
-// output settings; other sources (WAVE files) go through the audio file chain
-// (ConvertThroughChain).
-// Threading: Convert may run on several threads at once; each call has its own chain.
+// MPEG audio is read by the decoder module (MpegSource), other sources by the WAVE reader and
+// the converter drivers (WaveSource); both go through the one output stage (OutputStage) with
+// the output settings.
+// Threading: Convert may run on several threads at once; each call has its own objects.
 #pragma once
 
 #include <atomic>
@@ -16,7 +16,6 @@
 
 #include "cli/HelperPool.h"
 #include "cli/OutputSettings.h"
-#include "wave/WaveFile.h"
 
 namespace cli {
 
@@ -43,8 +42,6 @@ struct ConversionResult {
 
 class FileConverter {
  public:
-  static constexpr std::int32_t kBufferSize = 32768;
-
   // Called after each block on the converting thread: where the source is and its length, in
   // milliseconds.
   using Progress = std::function<void(std::int64_t positionMs, std::int64_t lengthMs)>;
@@ -55,10 +52,6 @@ class FileConverter {
   void SetOutputSettings(const OutputSettings& settings) { output_ = settings; }
   // The batch's pool: idle threads then decode parts of the files (null: none).
   void SetHelperPool(HelperPool* pool) { pool_ = pool; }
-  // Replaces the sinks' free-space query; for tests. By default there is no check before a
-  // write: file systems that report no free space may still take the data, and a write that
-  // fails says why.
-  void SetFreeSpaceQuery(wave::FreeSpaceQuery query) { freeSpace_ = std::move(query); }
 
   ConversionResult Convert(const std::filesystem::path& source,
                            const std::filesystem::path& destination,
@@ -72,9 +65,6 @@ class FileConverter {
   ExistingFiles existing_ = ExistingFiles::kRefuse;
   OutputSettings output_;
   HelperPool* pool_ = nullptr;
-  wave::FreeSpaceQuery freeSpace_ = [](const std::string&) -> std::optional<std::uint64_t> {
-    return UINT64_MAX;
-  };
 };
 
 }  // namespace cli

@@ -192,12 +192,12 @@ std::vector<char> RenderId3v2(const Fields& fields) {
 std::string InfoText(const char* id, const TagLib::String& text,
                      std::vector<std::string>& notices) {
   std::string utf8 = Utf8(text);
-  if (utf8.size() <= kMaxInfoTextBytes) return utf8;
-  std::size_t cut = kMaxInfoTextBytes;
-  while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
-  notices.push_back(std::string(id) + " text of " + std::to_string(utf8.size()) + " bytes cut to " +
-                    std::to_string(cut));
-  utf8.resize(cut);
+  const std::size_t size = utf8.size();
+  utf8 = CutInfoText(std::move(utf8));
+  if (utf8.size() < size) {
+    notices.push_back(std::string(id) + " text of " + std::to_string(size) + " bytes cut to " +
+                      std::to_string(utf8.size()));
+  }
   return utf8;
 }
 
@@ -255,6 +255,14 @@ SourceTags Read(const std::filesystem::path& source) {
 }
 
 }  // namespace
+
+std::string CutInfoText(std::string text) {
+  if (text.size() <= kMaxInfoTextBytes) return text;
+  std::size_t cut = kMaxInfoTextBytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  text.resize(cut);
+  return text;
+}
 
 SourceTags ReadSourceTags(const std::filesystem::path& source) {
   try {

@@ -14,6 +14,9 @@ namespace cli {
 // The longest text an INFO field takes; a longer one is cut where a character starts.
 constexpr std::size_t kMaxInfoTextBytes = std::size_t(64) << 10;
 
+// `text` cut to at most kMaxInfoTextBytes, where a UTF-8 character starts.
+std::string CutInfoText(std::string text);
+
 struct SourceTags {
   // INFO id ("INAM", ...) and UTF-8 text, in the order INAM, IART, IPRD, ICRD, IGNR, ICMT, ITRK,
   // ISFT; empty fields left out.

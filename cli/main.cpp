@@ -113,7 +113,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s: %s: %s\n", cli::kProgramName, job.source.c_str(),
                    result.reason.c_str());
     } else if (result.status == cli::ConversionResult::kConverted) {
-      if (bar && (options.verbose || result.clipped != 0 || !result.notices.empty())) bar->Clear();
+      if (bar && (options.verbose || result.clipped != 0 || !result.notices.empty())) {
+        bar->Clear();
+      }
       for (const std::string& notice : result.notices) {
         std::fprintf(stderr, "%s: %s: %s\n", cli::kProgramName, job.source.c_str(), notice.c_str());
       }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -68,6 +69,15 @@ class MmioFile {
 
   std::int64_t Read(char* dst, std::int64_t count);
   std::int64_t Write(const char* src, std::int64_t count);
+  // Writes straight to the descriptor at `offset`, beside the window; -1 for a memory or
+  // read-only file or a range the window covers. Several threads may call it at once.
+  std::int64_t WriteOutside(const char* src, std::int64_t count, std::int64_t offset) {
+    if (memory_ || !writable_ || fd_ < 0 || offset < 0 ||
+        (offset < winStart_ + winLen_ && winStart_ < offset + count)) {
+      return -1;
+    }
+    return WriteAt(src, count, offset);
+  }
   std::int64_t Seek(std::int64_t offset, int origin);
   std::int64_t Position() const { return pos_; }
   // Writes the dirty part of the window; false when some of it could not be written (it stays
@@ -123,8 +133,8 @@ class MmioFile {
   std::int64_t dirtyLo_ = 0;  // dirty range, relative to winStart_
   std::int64_t dirtyHi_ = 0;
   std::int64_t pos_ = 0;
-  bool writeFailed_ = false;       // some write to the descriptor failed at some point
-  std::int64_t readAheadEnd_ = 0;  // the kernel has been asked to read ahead up to here
+  std::atomic<bool> writeFailed_{false};  // some write to the descriptor failed at some point
+  std::int64_t readAheadEnd_ = 0;         // the kernel has been asked to read ahead up to here
 };
 
 std::int64_t MmioFile::ReadAt(char* dst, std::int64_t count, std::int64_t offset) {
@@ -392,6 +402,12 @@ std::int64_t mmioRead(HMMIO handle, void* buffer, std::int64_t count) {
 std::int64_t mmioWrite(HMMIO handle, const void* buffer, std::int64_t count) {
   if (handle == nullptr) return -1;
   return handle->Write(static_cast<const char*>(buffer), count);
+}
+
+std::int64_t mmioWriteAt(HMMIO handle, const void* buffer, std::int64_t count,
+                         std::int64_t offset) {
+  if (handle == nullptr || count < 0) return -1;
+  return handle->WriteOutside(static_cast<const char*>(buffer), count, offset);
 }
 
 std::int64_t mmioSeek(HMMIO handle, std::int64_t offset, int origin) {

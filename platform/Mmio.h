@@ -74,6 +74,12 @@ int mmioClose(HMMIO handle, std::uint32_t flags);
 // Count transferred (short at the end of the file or of a memory block), or -1 on error.
 std::int64_t mmioRead(HMMIO handle, void* buffer, std::int64_t count);
 std::int64_t mmioWrite(HMMIO handle, const void* buffer, std::int64_t count);
+// Writes `count` bytes at file offset `offset` straight to the file, leaving the position and the
+// buffer alone: the count written (fewer only on an I/O error, whose errno mmioLastWriteError
+// gives on the calling thread), or -1 for a memory or read-only file or a range that the buffer
+// holds (flush and move away first). Several threads may write disjoint ranges at once while no
+// other call runs on the handle.
+std::int64_t mmioWriteAt(HMMIO handle, const void* buffer, std::int64_t count, std::int64_t offset);
 // New position, or -1 (negative result position, or an I/O error).
 std::int64_t mmioSeek(HMMIO handle, std::int64_t offset, int origin);
 

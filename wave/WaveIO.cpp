@@ -1,3 +1,5 @@
+// The reading side of the wave I/O layer: the chunk walk that describes a file, new handles,
+// positioning and reading. The writing side is in WaveIOWrite.cpp.
 #include "wave/WaveIO.h"
 
 #include <algorithm>
@@ -6,93 +8,22 @@
 
 #include "platform/ByteOrder.h"
 #include "stream/TimeConversions.h"
+#include "wave/WaveIOLayout.h"
 
 namespace wave {
 
 using namespace platform;
+using namespace layout;
 using stream::TWaveFormatEx;
 using stream::WAVE_FORMAT_PCM;
 
 namespace {
 
-// The fixed part of a format record: 18 bytes in a "fmt " chunk and in memory alike.
-constexpr std::size_t kFormatRecordBytes = sizeof(TWaveFormatEx);
 // A format record never needs more than its 18 bytes and 65535 extra bytes; a larger "fmt "
 // chunk is read that far and the rest skipped.
 constexpr std::uint32_t kMaxFormatBytes = kFormatRecordBytes + 0xFFFF;
-constexpr std::uint64_t kChunkHeaderBytes = 8;
-constexpr std::uint64_t kFactChunkSize = 12;
-// "RF64", 0xFFFFFFFF, "WAVE", then "ds64" with its 28 bytes: RIFF size, data size and sample
-// count (64-bit each) and an empty table of further chunk sizes.
-constexpr std::uint32_t kDs64Size = 28;
-constexpr std::uint64_t kDs64RiffSizeAt = 0;
-constexpr std::uint64_t kDs64DataSizeAt = 8;
-constexpr std::uint64_t kDs64SampleCountAt = 16;
 // A chunk handler's answer that ends the walk without failing it.
 constexpr int kEndWalk = -1;
-
-struct FormatName {
-  std::uint16_t tag;
-  const char* name;
-};
-constexpr std::array<FormatName, 38> kFormatNames = {{
-    {0x0000, "Unknown"},
-    {0x0001, "PCM"},
-    {0x020C, "PCM 32"},
-    {0x0002, "Microsoft ADPCM"},
-    {0x0003, "Mediavision's ADPCM"},
-    {0x0005, "IBM CVSD"},
-    {0x0006, "CCITT A-Law"},
-    {0x0007, "CCITT mu-Law"},
-    {0x0010, "OKI ADPCM"},
-    {0x0011, "IMA ADPCM"},
-    {0x0011, "DVI ADPCM"},
-    {0x0012, "Mediaspace's ADPCM"},
-    {0x0013, "Sierra's ADPCM"},
-    {0x0014, "CCITT G.723 ADPCM"},
-    {0x0015, "Digisound DIGISTD"},
-    {0x0016, "Digisound DIGIFIX"},
-    {0x0017, "Dialogic OKI ADPCM"},
-    {0x0020, "Yamaha ADPCM"},
-    {0x0021, "Sonarc"},
-    {0x0022, "DSP Group's Truespeech"},
-    {0x0023, "Echo SC1"},
-    {0x0024, "Audiofile AF36"},
-    {0x0025, "Audio Processing Technology"},
-    {0x0026, "Audiofile AF10"},
-    {0x0030, "Dolby AC2"},
-    {0x0209, "Dolby AC2"},
-    {0x0031, "GSM 6.10"},
-    {0x0033, "Antex ADPCME"},
-    {0x0039, "CS IMA ADPCM"},
-    {0x0040, "CCITT G.721 ADPCM"},
-    {0x0050, "MPEG 1"},
-    {0x0055, "MPEG Layer-3"},
-    {0x0200, "Creative's ADPCM"},
-    {0x1001, "Olivetti's ADPCM"},
-    {0x0204, "CDI-C"},
-    {0x0205, "CDI-B"},
-    {0x0206, "Antex-DVI-OKI ADPCME"},
-    {0xFFFF, "*DEVELOPMENT ONLY TAG*"},
-}};
-
-bool ReadExactly(HMMIO file, void* buffer, std::int64_t count) {
-  return mmioRead(file, buffer, count) == count;
-}
-
-bool SeekTo(HMMIO file, std::uint64_t offset) {
-  return mmioSeek(file, static_cast<std::int64_t>(offset), SEEK_FROM_START) ==
-         static_cast<std::int64_t>(offset);
-}
-
-std::uint64_t ReadU64(const void* data) {
-  const auto* b = static_cast<const std::uint8_t*>(data);
-  return platform::ReadU32(b) | std::uint64_t{platform::ReadU32(b + 4)} << 32;
-}
-
-std::uint32_t LowU32(std::int64_t value) {
-  return static_cast<std::uint32_t>(std::clamp<std::int64_t>(value, 0, 0xFFFFFFFF));
-}
 
 // The format record in host order from the little-endian bytes of a "fmt " chunk (at least 18,
 // zero-filled past what the chunk held); the extra bytes after the record are kept as they are.
@@ -106,33 +37,6 @@ std::vector<char> DecodeFormat(const std::vector<std::uint8_t>& bytes) {
   std::memcpy(format.data(), &record, kFormatRecordBytes);
   std::copy(bytes.begin() + kFormatRecordBytes, bytes.end(), format.begin() + kFormatRecordBytes);
   return format;
-}
-
-// The first `size` bytes of a "fmt " chunk for the handle's format: the record in little-endian
-// order, then its extra bytes.
-std::vector<std::uint8_t> EncodeFormat(const TWaveIOHandle& h, std::size_t size) {
-  const TWaveFormatEx& f = *h.Format();
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(size);
-  const auto put16 = [&bytes](std::uint16_t v) {
-    bytes.push_back(static_cast<std::uint8_t>(v));
-    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
-  };
-  const auto put32 = [&bytes](std::uint32_t v) {
-    for (const std::uint8_t b : platform::U32Bytes(v)) bytes.push_back(b);
-  };
-  put16(f.wFormatTag);
-  put16(f.nChannels);
-  put32(f.nSamplesPerSec);
-  put32(f.nAvgBytesPerSec);
-  put16(f.nBlockAlign);
-  put16(f.wBitsPerSample);
-  put16(f.cbSize);
-  const std::size_t end = std::min(size, h.format.size());
-  if (end > kFormatRecordBytes) {
-    bytes.insert(bytes.end(), h.format.begin() + kFormatRecordBytes, h.format.begin() + end);
-  }
-  return bytes;
 }
 
 // Bytes of one PCM sample frame; 0 when the fields give none, or more than the 16-bit block size
@@ -341,149 +245,6 @@ int SettlePcmFields(TWaveFormatEx* format, std::uint16_t blockAlign) {
   return kWaveIOOk;
 }
 
-// ---- writing ----
-
-// The file offset where a block of `count` data bytes at the current position goes, or -1 when
-// it may not be written: no "data" chunk (a file read without one), a position before the data,
-// an RF64 file without "ds64", or a RIFF file whose 32-bit size could not hold the finished
-// file (data, pad byte, "fact" chunk, lists and trailing chunks).
-std::int64_t DataWriteOffset(const TWaveIOHandle* h, std::int64_t count) {
-  const std::int64_t at = mmioSeek(h->file, 0, SEEK_FROM_CURRENT);
-  if (h->dataOffset == 0 || at < static_cast<std::int64_t>(h->dataOffset)) return -1;
-  if (h->rf64) return h->ds64Offset != 0 ? at : -1;
-  const std::uint64_t dataExtent =
-      std::max<std::uint64_t>(static_cast<std::uint64_t>(at + count) - h->dataOffset, h->dataBytes);
-  const std::uint64_t riffSize = h->dataOffset - kChunkHeaderBytes + dataExtent + (dataExtent & 1) +
-                                 kFactChunkSize + DispListWrittenSize(h->disp.get()) +
-                                 InfoListWrittenSize(h->info.get()) +
-                                 RiffChunksWrittenSize(h->trailingChunks);
-  return riffSize > kMaxRiffSize ? -1 : at;
-}
-
-// Counts `count` bytes at file offset `at` as written data.
-void CountWritten(TWaveIOHandle* h, std::int64_t at, std::int64_t count) {
-  h->data.dwFlags |= MMIO_DIRTY;
-  const std::int64_t p = at + count - static_cast<std::int64_t>(h->dataOffset);
-  h->position = WaveIOBytesToSamples(*h, p);
-  if (static_cast<std::uint64_t>(p) > h->dataBytes) h->dataBytes = static_cast<std::uint64_t>(p);
-  if (h->position > h->samples) h->samples = h->lastSample = h->position;
-  h->bytesLeft = WaveIOSamplesToBytes(*h, h->lastSample - h->position);
-}
-
-// ---- finalizing ----
-
-bool WriteU32At(HMMIO file, std::uint64_t offset, std::uint32_t value) {
-  const auto bytes = platform::U32Bytes(value);
-  return SeekTo(file, offset) && mmioWrite(file, bytes.data(), 4) == 4 && mmioFlush(file, 0) == 0;
-}
-
-// The true sizes of an RF64 file go into its "ds64" chunk; its 32-bit RIFF and data size fields
-// say so.
-bool WriteRf64Sizes(const TWaveIOHandle* h, std::uint64_t riffSize, std::uint64_t dataBytes,
-                    std::int64_t samples) {
-  std::array<std::uint8_t, kDs64SampleCountAt + 8> body{};
-  const auto put64 = [&body](std::uint64_t at, std::uint64_t value) {
-    for (int i = 0; i < 8; ++i) body[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  };
-  put64(kDs64RiffSizeAt, riffSize);
-  put64(kDs64DataSizeAt, dataBytes);
-  put64(kDs64SampleCountAt, static_cast<std::uint64_t>(std::max<std::int64_t>(samples, 0)));
-  const auto n = static_cast<std::int64_t>(body.size());
-  return h->ds64Offset != 0 && SeekTo(h->file, h->ds64Offset) &&
-         mmioWrite(h->file, body.data(), n) == n && mmioFlush(h->file, 0) == 0 &&
-         WriteU32At(h->file, 4, kRf64SizeInDs64) &&
-         WriteU32At(h->file, h->dataOffset - 4, kRf64SizeInDs64);
-}
-
-// The disk is full: the buffered data cannot be written. The header is completed in place
-// (which needs no new room) for the whole blocks that reached the disk, so the file stays a
-// valid WAVE file with what was written; it has no "fact" chunk and no lists then.
-void CompleteInPlace(TWaveIOHandle* h) {
-  mmioDiscardBuffer(h->file);
-  const std::int64_t end = mmioSeek(h->file, 0, SEEK_FROM_END);
-  if (end < static_cast<std::int64_t>(h->dataOffset)) return;
-  const std::uint64_t align = std::max<std::uint16_t>(h->Format()->nBlockAlign, 1);
-  std::uint64_t bytes = std::min<std::uint64_t>(end - h->dataOffset, h->dataBytes);
-  bytes -= bytes % align;
-  if (!h->rf64) bytes = std::min<std::uint64_t>(bytes, kMaxRiffSize);
-  const std::uint64_t riffSize = h->dataOffset - kChunkHeaderBytes + bytes;
-  const std::int64_t samples = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(bytes));
-  const bool ok =
-      h->rf64 ? WriteRf64Sizes(h, riffSize, bytes, samples)
-              : riffSize <= kMaxRiffSize &&
-                    WriteU32At(h->file, h->dataOffset - 4, static_cast<std::uint32_t>(bytes)) &&
-                    WriteU32At(h->file, 4, static_cast<std::uint32_t>(riffSize));
-  if (ok) {
-    h->dataBytes = bytes;
-    h->samples = h->lastSample = samples;
-    h->fileSize = static_cast<std::uint64_t>(end);
-  }
-}
-
-// An existing file was modified: both sizes are rewritten from the end of its data.
-bool PrepareRewrite(TWaveIOHandle* h) {
-  h->data.dwDataOffset = h->dataOffset;
-  h->data.cksize = 0;
-  h->data.dwFlags |= MMIO_DIRTY;
-  h->riff.cksize = 0;
-  h->riff.dwFlags |= MMIO_DIRTY;
-  return SeekTo(h->file, h->dataOffset + h->dataBytes);
-}
-
-// What follows the data (and its pad byte): "fact", the DISP chunks, the INFO list and the
-// trailing chunks.
-bool WriteChunksAfterData(TWaveIOHandle* h) {
-  MMCKINFO fact{};
-  fact.ckid = kFourCCFact;
-  const auto factValue = platform::U32Bytes(LowU32(h->samples));
-  return mmioCreateChunk(h->file, &fact, 0) == 0 && mmioWrite(h->file, factValue.data(), 4) == 4 &&
-         mmioAscend(h->file, &fact, 0) == 0 && DispListWrite(h->file, h->disp.get()) == kRiffOk &&
-         InfoListWrite(h->file, h->info.get()) == kRiffOk &&
-         RiffChunksWrite(h->file, h->trailingChunks) == kRiffOk;
-}
-
-// RIFF: the data chunk's size, the chunks after the data and the RIFF size, at the end of the
-// data.
-bool WriteClosingChunks(TWaveIOHandle* h) {
-  return mmioAscend(h->file, &h->data, 0) == 0 && WriteChunksAfterData(h) &&
-         mmioAscend(h->file, &h->riff, 0) == 0;
-}
-
-// RF64: the pad byte and the chunks after the data, then the sizes in "ds64".
-bool WriteClosingChunksRf64(TWaveIOHandle* h) {
-  const char pad = 0;
-  if (h->ds64Offset == 0 || !SeekTo(h->file, h->dataOffset + h->dataBytes) ||
-      ((h->dataBytes & 1) != 0 && mmioWrite(h->file, &pad, 1) != 1) || !WriteChunksAfterData(h)) {
-    return false;
-  }
-  const std::int64_t end = mmioSeek(h->file, 0, SEEK_FROM_CURRENT);
-  return end >= static_cast<std::int64_t>(kChunkHeaderBytes) &&
-         WriteRf64Sizes(h, static_cast<std::uint64_t>(end) - kChunkHeaderBytes, h->dataBytes,
-                        h->samples);
-}
-
-// Completes a file whose data were written. When the buffered data cannot reach the disk, or
-// the chunks after them cannot, the file is completed in place with the data that did.
-int CompleteFile(TWaveIOHandle* h) {
-  MMIOINFO info{};
-  if (mmioGetInfo(h->file, &info, 0) != 0 || mmioFlush(h->file, 0) != 0) {
-    CompleteInPlace(h);
-    return kWaveIOFlushFailed;
-  }
-  const bool created = (info.dwFlags & MMIO_CREATE) != 0;
-  const bool closed =
-      h->rf64 ? WriteClosingChunksRf64(h) : (created || PrepareRewrite(h)) && WriteClosingChunks(h);
-  const bool ok = closed && mmioFlush(h->file, 0) == 0;
-  const std::int64_t end = ok ? mmioSeek(h->file, 0, SEEK_FROM_END) : -1;
-  if (end < 0) {
-    CompleteInPlace(h);
-    return kWaveIOFinalizeFailed;
-  }
-  h->fileSize = static_cast<std::uint64_t>(end);
-  h->lastSample = h->samples;
-  return kWaveIOOk;
-}
-
 }  // namespace
 
 TWaveIOHandle::~TWaveIOHandle() {
@@ -582,56 +343,6 @@ int WaveIOSetInfoText(TWaveIOHandle* h, const char* id, std::string text) {
   return kWaveIOOk;
 }
 
-int WaveIOCreateFile(TWaveIOHandle* h, const std::string& path) {
-  if (h == nullptr) return kWaveIONoHandle;
-  HMMIO file = mmioOpen(path.c_str(), nullptr, MMIO_ALLOCBUF | MMIO_CREATE | MMIO_READWRITE);
-  if (file == nullptr) return kWaveIOCannotOpen;  // nothing was made, so nothing is deleted
-  MMCKINFO riff{};
-  riff.fccType = kFourCCWave;
-  MMCKINFO ds64{};
-  MMCKINFO fmt{};
-  fmt.ckid = kFourCCFmt;
-  fmt.cksize = static_cast<std::uint32_t>(stream::WaveFormatSize(h->Format()));
-  const std::vector<std::uint8_t> fmtBytes = EncodeFormat(*h, fmt.cksize);
-  MMCKINFO data{};
-  data.ckid = kFourCCData;
-  const auto fmtSize = static_cast<std::int64_t>(fmtBytes.size());
-  bool ok = false;
-  if (h->rf64) {
-    // The sizes stay 0 in "ds64" until the file is completed.
-    riff.ckid = kFourCCRf64;
-    riff.cksize = kRf64SizeInDs64;
-    ds64.ckid = kFourCCDs64;
-    ds64.cksize = kDs64Size;
-    data.cksize = kRf64SizeInDs64;
-    const auto form = platform::U32Bytes(kFourCCWave);
-    const std::array<std::uint8_t, kDs64Size> zeros{};
-    ok = mmioCreateChunk(file, &riff, 0) == 0 && mmioWrite(file, form.data(), 4) == 4 &&
-         mmioCreateChunk(file, &ds64, 0) == 0 &&
-         mmioWrite(file, zeros.data(), kDs64Size) == kDs64Size;
-  } else {
-    ok = mmioCreateChunk(file, &riff, MMIO_CREATERIFF) == 0;
-  }
-  ok = ok && mmioCreateChunk(file, &fmt, 0) == 0 &&
-       mmioWrite(file, fmtBytes.data(), fmtSize) == fmtSize && mmioAscend(file, &fmt, 0) == 0 &&
-       mmioCreateChunk(file, &data, 0) == 0;
-  if (!ok) {
-    CloseRiffFile(file);
-    RiffFileDelete(path);
-    return kWaveIOWriteFailed;
-  }
-  h->file = file;
-  h->riff = riff;
-  h->data = data;
-  h->dataOffset = data.dwDataOffset;
-  h->ds64Offset = ds64.dwDataOffset;
-  h->name = path;
-  h->samples = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(h->dataBytes));
-  h->firstSample = 0;
-  h->lastSample = h->samples;
-  return kWaveIOOk;
-}
-
 // ---- open files ----
 
 int WaveIOReopen(TWaveIOHandle* h) {
@@ -702,48 +413,10 @@ std::int64_t WaveIORead(TWaveIOHandle* h, void* buffer, std::int64_t count) {
   return r;
 }
 
-std::int64_t WaveIOWrite(TWaveIOHandle* h, const void* buffer, std::int64_t count) {
-  if (h == nullptr || h->file == nullptr || count <= 0) return -1;
-  const std::int64_t at = DataWriteOffset(h, count);
-  if (at < 0) return -1;
-  const std::int64_t w = mmioWrite(h->file, buffer, count);
-  if (w == 0) return 0;
-  if (w < 0) return -1;
-  CountWritten(h, at, w);
-  return w;
-}
-
-std::int64_t WaveIOSkipData(TWaveIOHandle* h, std::int64_t count) {
-  if (h == nullptr || h->file == nullptr || count <= 0) return -1;
-  const std::int64_t at = DataWriteOffset(h, count);
-  if (at < 0 || mmioSeek(h->file, count, SEEK_FROM_CURRENT) != at + count) return -1;
-  CountWritten(h, at, count);
-  return count;
-}
-
-int WaveIOFinalize(TWaveIOHandle* h) {
-  if (h == nullptr || h->file == nullptr) return kWaveIOOk;
-  int result = (h->data.dwFlags & MMIO_DIRTY) != 0 ? CompleteFile(h) : kWaveIOOk;
-  // Buffered bytes that cannot reach the disk on closing fail the finalization too; the first
-  // failure is the one reported.
-  if (CloseRiffFile(h->file) != kRiffOk && result == kWaveIOOk) result = kWaveIOCloseFailed;
-  h->bytesLeft = 0;
-  h->position = 0;
-  return result;
-}
-
 int WaveIOFree(WaveIOHandlePtr& handle) {
   if (!handle) return kWaveIONoHandle;
   handle.reset();  // closes the file without finalizing it
   return kWaveIOOk;
-}
-
-std::string WaveFormatName(const TWaveFormatEx* format) {
-  if (format == nullptr) return "Unknown";
-  for (const FormatName& row : kFormatNames) {
-    if (row.tag == format->wFormatTag) return row.name;
-  }
-  return "Unknown";
 }
 
 }  // namespace wave

@@ -29,6 +29,8 @@ constexpr int kWaveIOFinalizeFailed = 111;  // the sizes, "fact" or lists cannot
 constexpr int kWaveIOCloseFailed = 112;     // the last buffered bytes are lost on closing
 constexpr int kWaveIONotOpen = 113;         // the call needs an open file
 constexpr int kWaveIONoInfoItem = 114;      // an id that the INFO list has no item for
+constexpr int kWaveIONoChunk = 115;         // the file has no chunk of that id
+constexpr int kWaveIOChunkTooLarge = 116;   // the chunk holds more than the caller takes
 
 // The largest RIFF size field: a file may hold 4 GiB - 1 bytes after its first 8.
 constexpr std::uint64_t kMaxRiffSize = 0xFFFFFFFFull;
@@ -118,6 +120,16 @@ std::int64_t WaveIOWrite(TWaveIOHandle* handle, const void* buffer, std::int64_t
 // become a hole that reads as zeros and takes no room where the file system keeps sparse files;
 // this lets the layout of files with more than 4 GiB of data be checked without writing them.
 std::int64_t WaveIOSkipData(TWaveIOHandle* handle, std::int64_t count);
+// Reserves `count` bytes of data as WaveIOSkipData does and writes the buffered header out, so
+// that the reserved data may then be filled with WaveIOWriteAt in any order. Same results as
+// WaveIOSkipData; -1 also when the header cannot be written.
+std::int64_t WaveIOReserveData(TWaveIOHandle* handle, std::int64_t count);
+// Writes `count` bytes at byte `dataByte` of data reserved before (WaveIOReserveData), through the
+// handle's own file, without moving its position: `count`, or -1 without an open file, outside
+// the reserved data, or on an I/O error (mmioLastWriteError on the calling thread says which).
+// Several threads may write disjoint ranges at once; no other call may run on the handle then.
+std::int64_t WaveIOWriteAt(TWaveIOHandle* handle, const void* buffer, std::int64_t count,
+                           std::uint64_t dataByte);
 // Completes a written file (data size, "fact", lists, trailing chunks, RIFF size; in an RF64 file
 // the sizes and sample count in "ds64", the "fact" count clamped to 32 bits) and closes it; a
 // file only read is just closed. kWaveIOFlushFailed when written data cannot reach the disk (the
@@ -125,6 +137,13 @@ std::int64_t WaveIOSkipData(TWaveIOHandle* handle, std::int64_t count);
 // cannot be written, kWaveIOCloseFailed when closing loses the last buffered bytes.
 int WaveIOFinalize(TWaveIOHandle* handle);
 int WaveIOFree(WaveIOHandlePtr& handle);
+
+// Reads into `body` the first chunk `id` at the top level of the file that `handle` describes
+// (read from a path by WaveIOReadInfo), stepping over its audio data by the sizes found then (so
+// RF64 files too), when the chunk holds at most `maxBytes`. kWaveIOCannotOpen or
+// kWaveIOReadFailed when the file cannot be read, kWaveIONoChunk, kWaveIOChunkTooLarge.
+int WaveIOReadChunk(const TWaveIOHandle& handle, std::uint32_t id, std::uint64_t maxBytes,
+                    std::vector<char>& body);
 
 // "PCM", "IMA ADPCM", ...; "Unknown" for tags not in the table or no format.
 std::string WaveFormatName(const stream::TWaveFormatEx* format);
