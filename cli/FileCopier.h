@@ -13,9 +13,7 @@ namespace cli {
 
 class FileCopier {
  public:
-  static constexpr std::size_t kBlockBytes = 1 << 20;
-
-  // A copy stops at the next block once `*cancel` is true (null: never).
+  // A copy that ends once `*cancel` is true is removed (null: never).
   void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
   void SetExistingFiles(ExistingFiles policy) { existing_ = policy; }
 

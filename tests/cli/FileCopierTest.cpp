@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 TEST(FileCopierTest, CopiesUnderTheRulesOfTheOutputs) {
   using S = ConversionResult::Status;
-  const std::string content(3 * FileCopier::kBlockBytes / 2, 'c');  // more than one block
+  const std::string content(3 << 20, 'c');
   const struct {
     const char* name;
     ExistingFiles policy;

@@ -124,6 +124,9 @@ TEST_F(FolderTest, ASourceIsListedOnceForEachOutputItLeadsTo) {
       {root / "hard.mp3", out / "hard.WAV"}, {root / "z.mp3", out / "z.WAV"}};
   Pairs fileFirst = mirrored;
   fileFirst.insert(fileFirst.begin(), {root / "sub/B.mp2", out / "B.WAV"});
+  // Where it first appears, for the same output.
+  Pairs hardFirst = mirrored;
+  std::rotate(hardFirst.begin(), hardFirst.begin() + 2, hardFirst.begin() + 3);
   const struct {
     const char* name;
     std::vector<fs::path> inputs;
@@ -133,7 +136,7 @@ TEST_F(FolderTest, ASourceIsListedOnceForEachOutputItLeadsTo) {
       {"two spellings",
        {root / "./b.mp3", root / "sub/../b.mp3"},
        {{root / "./b.mp3", out / "b.WAV"}}},
-      {"a hard link first, then the folder that holds it", {root / "hard.mp3", root}, mirrored},
+      {"a hard link first, then the folder that holds it", {root / "hard.mp3", root}, hardFirst},
       {"a file, then its folder (two outputs)", {root / "sub/B.mp2", root}, fileFirst},
       {"links inside the folder", {root}, mirrored},
       {"one folder twice", {root, root}, mirrored},
