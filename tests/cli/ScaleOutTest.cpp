@@ -202,10 +202,10 @@ TEST(ScaleOutTest, AShardKilledWithSigkillCompletesWhatWasMissingWhenRunAgain) {
     if (relative.extension() == ".WAV") before.insert(("out" / relative).native());
   }
 
-  ASSERT_EQ(
-      Convert({"-q", "-n", "-j", "1", "--shard", "1/2", "--report", "again.jsonl", "-o", "out", "src"},
-          dir.path()),
-      0);
+  ASSERT_EQ(Convert({"-q", "-n", "-j", "1", "--shard", "1/2", "--report", "again.jsonl", "-o",
+                     "out", "src"},
+                    dir.path()),
+            0);
   EXPECT_EQ(ReadTree(dir / "out"), reference);
   EXPECT_TRUE(test::PartialFiles(dir / "out").empty());  // the killed run's partial file too
   const ReportFile again = ReadReport(dir / "again.jsonl");
@@ -256,9 +256,9 @@ TEST(ScaleOutTest, AListedFileOutsideTheRelativeFolderFailsAlone) {
   const std::string list = std::string("src/disc 1/track 0.mp3\0outside.mp3\0", 35) +
                            (dir / "src/d\xe9mos/track 3.mp3").native() + '\0';
   WriteAll(dir / "list", list);
-  ASSERT_EQ(Convert({"-q", "-0", "--files-from", "list", "--relative-to", "src", "--report", "r.jsonl",
-                 "-o", "out"},
-                dir.path()),
+  ASSERT_EQ(Convert({"-q", "-0", "--files-from", "list", "--relative-to", "src", "--report",
+                     "r.jsonl", "-o", "out"},
+                    dir.path()),
             1);
   EXPECT_TRUE(test::IsCompletePcmWav(dir / "out/disc 1/track 0.WAV"));
   EXPECT_TRUE(test::IsCompletePcmWav(dir / "out/d\xe9mos/track 3.WAV"));
