@@ -79,6 +79,15 @@ class Parser {
     return true;
   }
 
+  // The value of an option that names a file or folder (`what`), which cannot be empty.
+  void PathValue(const std::string& option, std::string_view inlineValue, bool hasInline,
+                 const char* what, std::optional<std::filesystem::path>& target) {
+    std::string value;
+    if (!Value(option, inlineValue, hasInline, value)) return;
+    if (value.empty()) return Fail("option '" + option + "' needs a " + what);
+    target = std::filesystem::path(value);
+  }
+
   void Apply(const std::string& option, char key, std::string_view inlineValue, bool hasInline) {
     Options& o = result_.options;
     std::string value;
@@ -104,9 +113,7 @@ class Parser {
         skipOption_ = option;
         break;
       case 'o':
-        if (!Value(option, inlineValue, hasInline, value)) return;
-        if (value.empty()) return Fail("option '" + option + "' needs a folder");
-        o.outputDir = std::filesystem::path(value);
+        PathValue(option, inlineValue, hasInline, "folder", o.outputDir);
         break;
       case 'j':
         if (!Value(option, inlineValue, hasInline, value)) return;
@@ -145,22 +152,16 @@ class Parser {
         }
         break;
       case kFilesFromKey:
-        if (!Value(option, inlineValue, hasInline, value)) return;
-        if (value.empty()) return Fail("option '" + option + "' needs a file");
-        o.filesFrom = std::filesystem::path(value);
+        PathValue(option, inlineValue, hasInline, "file", o.filesFrom);
         break;
       case kNullKey:
         o.nullSeparated = true;
         break;
       case kRelativeToKey:
-        if (!Value(option, inlineValue, hasInline, value)) return;
-        if (value.empty()) return Fail("option '" + option + "' needs a folder");
-        o.relativeTo = std::filesystem::path(value);
+        PathValue(option, inlineValue, hasInline, "folder", o.relativeTo);
         break;
       case kReportKey:
-        if (!Value(option, inlineValue, hasInline, value)) return;
-        if (value.empty()) return Fail("option '" + option + "' needs a file");
-        o.report = std::filesystem::path(value);
+        PathValue(option, inlineValue, hasInline, "file", o.report);
         break;
       case kCopyOthersKey:
         o.copyOthers = true;
