@@ -21,10 +21,10 @@ std::uint64_t Busy(std::size_t job, std::int64_t permille) {
   return (static_cast<std::uint64_t>(job) + 1) << 32 | static_cast<std::uint64_t>(permille);
 }
 
-void Count(BatchSummary& summary, ConversionResult::Status status) {
+void Count(BatchSummary& summary, const Job& job, ConversionResult::Status status) {
   switch (status) {
     case ConversionResult::kConverted:
-      ++summary.converted;
+      ++(job.kind == JobKind::kCopy ? summary.copied : summary.converted);
       break;
     case ConversionResult::kFailed:
       ++summary.failed;
@@ -41,9 +41,10 @@ void Count(BatchSummary& summary, ConversionResult::Status status) {
 class BatchRun {
  public:
   BatchRun(const std::vector<Job>& jobs, unsigned workers, const FileConverter& converter,
-           const std::atomic<bool>* cancel, HelperPool* pool)
+           const std::atomic<bool>* cancel, HelperPool* pool, const FileCopier* copier)
       : jobs_(jobs),
         converter_(converter),
+        copier_(copier),
         cancel_(cancel),
         pool_(pool),
         results_(jobs.size()),
@@ -55,6 +56,7 @@ class BatchRun {
 
   BatchSummary Run(const BatchCallbacks& callbacks) {
     start_ = Clock::now();
+    onFinished_ = callbacks.onFinished;
     std::vector<std::jthread> threads;
     for (std::size_t w = 0; w < busy_.size(); ++w) threads.emplace_back([this, w] { Work(w); });
 
@@ -66,7 +68,7 @@ class BatchRun {
       if (results_[next]) {
         const ConversionResult result = *results_[next];
         lock.unlock();
-        Count(summary, result.status);
+        Count(summary, jobs_[next], result.status);
         if (callbacks.onResult) callbacks.onResult(jobs_[next], result);
         lock.lock();
         ++next;
@@ -99,6 +101,7 @@ class BatchRun {
   void Work(std::size_t worker) {
     for (std::size_t i = nextJob_++; i < jobs_.size(); i = nextJob_++) {
       const Job& job = jobs_[i];
+      const auto started = Clock::now();
       ConversionResult result;
       if (Cancelled()) {
         result.status = ConversionResult::kCancelled;
@@ -107,15 +110,17 @@ class BatchRun {
       } else {
         busy_[worker] = Busy(i, 0);
         if (pool_ != nullptr) pool_->FileStarted();
-        result = converter_.Convert(job.source, job.destination,
-                                    [this, worker, i](std::int64_t position, std::int64_t length) {
-                                      if (length <= 0) return;
-                                      const auto permille = std::clamp<std::int64_t>(
-                                          position * 1000 / length, 0, 1000);
-                                      busy_[worker] = Busy(i, permille);
-                                    });
+        result = Run(job, [this, worker, i](std::int64_t position, std::int64_t length) {
+          if (length <= 0) return;
+          const auto permille = std::clamp<std::int64_t>(position * 1000 / length, 0, 1000);
+          busy_[worker] = Busy(i, permille);
+        });
         if (pool_ != nullptr) pool_->FileEnded();
         busy_[worker] = kIdle;
+      }
+      if (onFinished_) {
+        onFinished_(job, result,
+                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started));
       }
       std::lock_guard lock(mutex_);
       if (result.status == ConversionResult::kSkipped) ++skipped_;
@@ -125,6 +130,14 @@ class BatchRun {
     }
     // No file left to start: help the running ones until the batch ends.
     if (pool_ != nullptr) pool_->Serve();
+  }
+
+  ConversionResult Run(const Job& job, const FileConverter::Progress& progress) const {
+    if (job.kind == JobKind::kConvert) {
+      return converter_.Convert(job.source, job.destination, progress);
+    }
+    if (copier_ == nullptr) return ConversionResult(ConversionResult::kFailed, "nothing copies");
+    return copier_->Copy(job.source, job.destination, progress);
   }
 
   BatchProgress Snapshot() const {  // under the lock
@@ -139,6 +152,7 @@ class BatchRun {
 
   const std::vector<Job>& jobs_;
   const FileConverter& converter_;
+  const FileCopier* copier_;  // not owned; may be null
   const std::atomic<bool>* cancel_;
   HelperPool* pool_;
   std::mutex mutex_;
@@ -147,6 +161,7 @@ class BatchRun {
   std::size_t finished_ = 0;                              // under mutex_
   std::size_t skipped_ = 0;                               // under mutex_
   Clock::time_point start_;
+  std::function<void(const Job&, const ConversionResult&, std::chrono::microseconds)> onFinished_;
   std::atomic<std::size_t> nextJob_{0};
   std::vector<std::atomic<std::uint64_t>> busy_;  // by worker, see Busy()
 };
@@ -155,9 +170,9 @@ class BatchRun {
 
 BatchSummary RunBatch(const std::vector<Job>& jobs, unsigned workers,
                       const FileConverter& converter, const std::atomic<bool>* cancel,
-                      const BatchCallbacks& callbacks, HelperPool* pool) {
+                      const BatchCallbacks& callbacks, HelperPool* pool, const FileCopier* copier) {
   if (jobs.empty()) return {};
-  return BatchRun(jobs, workers, converter, cancel, pool).Run(callbacks);
+  return BatchRun(jobs, workers, converter, cancel, pool, copier).Run(callbacks);
 }
 
 }  // namespace cli

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/FileConverter.h"
+#include "cli/FileCopier.h"
 #include "cli/HelperPool.h"
 #include "cli/JobList.h"
 
@@ -31,18 +32,22 @@ struct BatchProgress {
   std::chrono::milliseconds elapsed{0};  // since the batch started
 };
 
-// How a batch ended: each job counts in exactly one of the four.
+// How a batch ended: each job counts in exactly one of the five.
 struct BatchSummary {
   std::size_t converted = 0;
   std::size_t failed = 0;  // including the jobs with a listing error
   std::size_t skipped = 0;
   std::size_t cancelled = 0;
   std::chrono::milliseconds elapsed{0};  // from the start to the last result
+  std::size_t copied = 0;                // the copy jobs that were done (--copy-others)
 };
 
 struct BatchCallbacks {
   // Each job's result, in job order, on the calling thread.
   std::function<void(const Job&, const ConversionResult&)> onResult;
+  // Each job's result as soon as it ends, with the time it took, on the worker thread that ran
+  // it (so on several threads at once): for records that must not wait for earlier jobs.
+  std::function<void(const Job&, const ConversionResult&, std::chrono::microseconds)> onFinished;
   // About every `tickInterval` while the batch runs, on the calling thread.
   std::function<void(const BatchProgress&)> onTick;
   std::chrono::milliseconds tickInterval{100};
@@ -54,8 +59,10 @@ struct BatchCallbacks {
 // whose result is kSkipped counts as skipped. Returns the counts of each result. With a `pool` (the
 // one `converter` uses), there are `workers` threads whatever the number of jobs, and the threads
 // that have no job left help convert the running ones; the pool is closed when the batch ends.
+// Copy jobs go to `copier` (failed without one) and count as copied when done.
 BatchSummary RunBatch(const std::vector<Job>& jobs, unsigned workers,
                       const FileConverter& converter, const std::atomic<bool>* cancel,
-                      const BatchCallbacks& callbacks, HelperPool* pool = nullptr);
+                      const BatchCallbacks& callbacks, HelperPool* pool = nullptr,
+                      const FileCopier* copier = nullptr);
 
 }  // namespace cli

@@ -1,8 +1,9 @@
 #include "cli/Normalization.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
+
+#include "cli/NumberText.h"
 
 namespace cli {
 
@@ -10,20 +11,6 @@ namespace {
 
 constexpr std::string_view kPeak = "peak";
 constexpr std::string_view kLoudness = "loudness";
-
-// A plain decimal number ("-14", "-16.5", "+0"), the whole of `text`.
-std::optional<double> ParseNumber(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  for (char c : text)
-    if (!(c >= '0' && c <= '9') && c != '.' && c != '-' && c != '+') return std::nullopt;
-  // g++ 12 parses doubles with from_chars; it takes no leading '+'.
-  if (text.front() == '+') text.remove_prefix(1);
-  double value = 0.0;
-  const auto [end, error] =
-      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
 
 // "silence: peak -84.3 dBFS is below -70 dBFS, gain left at 1"
 std::optional<std::string> SilenceReason(double peak, const char* what) {
@@ -54,7 +41,7 @@ std::optional<NormalizeSpec> ParseNormalize(std::string_view text) {
   spec.mode = NormalizeSpec::kLoudness;
   if (rest.empty()) return spec;
   if (rest.front() != '=') return std::nullopt;
-  const std::optional<double> target = ParseNumber(rest.substr(1));
+  const std::optional<double> target = ParseDecimal(rest.substr(1));
   if (!target || !(*target >= kMinTargetLufs && *target <= kMaxTargetLufs)) return std::nullopt;
   spec.targetLufs = *target;
   return spec;

@@ -1,6 +1,6 @@
 #include "cli/Options.h"
 
-#include <charconv>
+#include "cli/NumberText.h"
 
 #ifndef QD_VERSION
 #error "QD_VERSION (the project version) is set by cli/CMakeLists.txt"
@@ -11,20 +11,24 @@ namespace {
 
 constexpr unsigned kMaxJobs = 1024;
 // The options that have a one-letter form; --version has none.
-constexpr std::string_view kShortKeys = "hqvfnoj";
+constexpr std::string_view kShortKeys = "hqvfnoj0";
 constexpr char kVersionKey = 'V';
 // Options with a long form only.
 constexpr char kBitsKey = 'B';
 constexpr char kNormalizeKey = 'N';
 constexpr char kNoDitherKey = 'D';
 constexpr char kNoTagsKey = 'T';
+constexpr char kShardKey = 'S';
+constexpr char kFilesFromKey = 'F';
+constexpr char kNullKey = '0';
+constexpr char kRelativeToKey = 'R';
+constexpr char kReportKey = 'P';
+constexpr char kCopyOthersKey = 'C';
 
 bool ParseJobs(std::string_view text, unsigned& jobs) {
-  unsigned value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || value == 0 || value > kMaxJobs) return false;
-  jobs = value;
+  const std::optional<std::int64_t> value = ParseInteger(text);
+  if (!value || *value < 1 || *value > kMaxJobs) return false;
+  jobs = static_cast<unsigned>(*value);
   return true;
 }
 
@@ -49,6 +53,10 @@ class Parser {
     if (!forceOption_.empty() && !skipOption_.empty()) {
       Fail("options '" + forceOption_ + "' and '" + skipOption_ + "' cannot be used together");
     }
+    const Options& o = result_.options;
+    if (o.nullSeparated && !o.filesFrom) Fail("option '-0' needs --files-from");
+    if (o.relativeTo && !o.outputDir) Fail("option '--relative-to' needs -o");
+    if (o.copyOthers && !o.outputDir) Fail("option '--copy-others' needs -o");
     return std::move(result_);
   }
 
@@ -69,6 +77,15 @@ class Parser {
       return false;
     }
     return true;
+  }
+
+  // The value of an option that names a file or folder (`what`), which cannot be empty.
+  void PathValue(const std::string& option, std::string_view inlineValue, bool hasInline,
+                 const char* what, std::optional<std::filesystem::path>& target) {
+    std::string value;
+    if (!Value(option, inlineValue, hasInline, value)) return;
+    if (value.empty()) return Fail("option '" + option + "' needs a " + what);
+    target = std::filesystem::path(value);
   }
 
   void Apply(const std::string& option, char key, std::string_view inlineValue, bool hasInline) {
@@ -96,9 +113,7 @@ class Parser {
         skipOption_ = option;
         break;
       case 'o':
-        if (!Value(option, inlineValue, hasInline, value)) return;
-        if (value.empty()) return Fail("option '" + option + "' needs a folder");
-        o.outputDir = std::filesystem::path(value);
+        PathValue(option, inlineValue, hasInline, "folder", o.outputDir);
         break;
       case 'j':
         if (!Value(option, inlineValue, hasInline, value)) return;
@@ -128,6 +143,29 @@ class Parser {
       case kNoTagsKey:
         o.output.tags = false;
         break;
+      case kShardKey:
+        if (!Value(option, inlineValue, hasInline, value)) return;
+        if (auto shard = ParseShard(value)) {
+          o.shard = *shard;
+        } else {
+          Fail("invalid shard '" + value + "' (K/N with 1 <= K <= N)");
+        }
+        break;
+      case kFilesFromKey:
+        PathValue(option, inlineValue, hasInline, "file", o.filesFrom);
+        break;
+      case kNullKey:
+        o.nullSeparated = true;
+        break;
+      case kRelativeToKey:
+        PathValue(option, inlineValue, hasInline, "folder", o.relativeTo);
+        break;
+      case kReportKey:
+        PathValue(option, inlineValue, hasInline, "file", o.report);
+        break;
+      case kCopyOthersKey:
+        o.copyOthers = true;
+        break;
       default:
         Fail("unknown option '" + option + "'");
     }
@@ -154,7 +192,13 @@ class Parser {
                                            {"--bits", kBitsKey, true},
                                            {"--normalize", kNormalizeKey, true},
                                            {"--no-dither", kNoDitherKey, false},
-                                           {"--no-tags", kNoTagsKey, false}};
+                                           {"--no-tags", kNoTagsKey, false},
+                                           {"--shard", kShardKey, true},
+                                           {"--files-from", kFilesFromKey, true},
+                                           {"--null", kNullKey, false},
+                                           {"--relative-to", kRelativeToKey, true},
+                                           {"--report", kReportKey, true},
+                                           {"--copy-others", kCopyOthersKey, false}};
     for (const LongOption& option : kLong) {
       if (name != option.name) continue;
       if (hasValue && !option.takesValue) return Fail("option '" + name + "' takes no value");
@@ -197,6 +241,9 @@ ParsedCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText() {
   return std::string("Usage: ") + kProgramName +
          " [options] [--] FILE-OR-FOLDER...\n"
+         "       " +
+         kProgramName +
+         " [options] --files-from LIST [FILE-OR-FOLDER...]\n"
          "Converts MPEG audio files (MP3, MP2, MP1) and WAVE files to PCM WAVE files.\n"
          "Each output has the source's name with the extension WAV (Song.mp3 -> Song.WAV).\n"
          "Folders are searched recursively for .mp3, .mp2, .mp1, .mpa and .wav files.\n"
@@ -218,6 +265,22 @@ std::string UsageText() {
          "      --no-dither      no TPDF dither when a normalized output is cut to 16 bits\n"
          "      --no-tags        do not copy the tags (ID3, APE, a WAV's INFO list) into\n"
          "                       the WAV\n"
+         "      --shard K/N      convert only share K of N of the sources: those whose path\n"
+         "                       below the folder given (for a file: its name as given)\n"
+         "                       hashes to K (FNV-1a 64 of the bytes, modulo N, plus 1).\n"
+         "                       With -n, N runs on one shared tree convert each source\n"
+         "                       once, and a run that was stopped completes when run again\n"
+         "      --files-from LIST  also convert the files listed in LIST, one path a line\n"
+         "                       (\"-\": standard input)\n"
+         "  -0, --null           the paths in LIST end with a NUL byte, not a new line\n"
+         "      --relative-to DIR  files named or listed keep their sub-folders below DIR\n"
+         "                       under -o; a file outside DIR fails\n"
+         "      --report FILE    write one JSON line per source as it ends (source, output,\n"
+         "                       status, reason, seconds, frames, bytes), then the totals;\n"
+         "                       \"-\": to standard output, instead of the progress bar\n"
+         "      --copy-others    copy the other files of the folders searched (cover.jpg,\n"
+         "                       .cue, .pdf) into their folders under -o, by the same rules\n"
+         "                       as the outputs\n"
          "  -f, --force          replace outputs that exist already\n"
          "  -n, --skip-existing  skip the sources whose output exists already\n"
          "  -q, --quiet          show no progress bar and no summary\n"

@@ -18,6 +18,15 @@ inline ConversionResult CancelledResult() {
   return ConversionResult(ConversionResult::kCancelled);
 }
 
+// The result for a destination that exists: skipped under -n, else failed with a hint.
+inline ConversionResult ExistingOutputResult(const std::filesystem::path& destination,
+                                             ExistingFiles policy) {
+  if (policy == ExistingFiles::kSkip) {
+    return ConversionResult(ConversionResult::kSkipped, destination.native() + " exists");
+  }
+  return Failed(destination.native() + " exists (use --force to replace it)");
+}
+
 // The system's text for an errno, first letter lowered to sit inside our sentence.
 inline std::string ErrnoText(int error) {
   std::string text = std::strerror(error);

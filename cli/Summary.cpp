@@ -35,6 +35,7 @@ std::string FormatSummary(const BatchSummary& summary,
                      (summary.converted == 1 ? " file converted" : " files converted");
   if (outputDir) line += " into " + Folder(*outputDir);
   line += " in " + FormatDuration(summary.elapsed);
+  if (summary.copied != 0) line += ", " + std::to_string(summary.copied) + " copied";
   if (summary.failed != 0) line += ", " + std::to_string(summary.failed) + " failed";
   if (summary.skipped != 0) line += ", " + std::to_string(summary.skipped) + " skipped";
   if (summary.cancelled != 0) line += ", " + std::to_string(summary.cancelled) + " cancelled";

@@ -16,4 +16,13 @@ bool IsPlainPcmWave(const std::filesystem::path& file) {
          (format->wBitsPerSample == 8 || format->wBitsPerSample == 16);
 }
 
+std::optional<std::int64_t> WaveFrames(const std::filesystem::path& file) {
+  wave::WaveIOHandlePtr handle;
+  if (wave::WaveIOReadInfo(handle, file.native(), nullptr, wave::kFourCCWave,
+                           wave::kRiffModePath) != wave::kWaveIOOk) {
+    return std::nullopt;
+  }
+  return handle->samples;
+}
+
 }  // namespace cli

@@ -1,9 +1,11 @@
-// Tells a WAVE file whose audio is already plain PCM from one that needs decoding, from its
-// header alone.
+// Tells a WAVE file whose audio is already plain PCM from one that needs decoding, and how long a
+// WAVE file is, from its header alone.
 // Threading: any thread; calls share nothing.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 namespace cli {
 
@@ -12,5 +14,9 @@ namespace cli {
 // file it refuses (not RIFF, cut inside its header, no usable format) answers false and is left
 // for the converter to report. Reads the chunk headers and the format record, not the audio.
 bool IsPlainPcmWave(const std::filesystem::path& file);
+
+// The sample frames in the "data" chunk of a WAVE (or RF64) file, from its header; nothing when
+// the reader refuses the file.
+std::optional<std::int64_t> WaveFrames(const std::filesystem::path& file);
 
 }  // namespace cli

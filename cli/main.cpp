@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -11,10 +14,14 @@
 
 #include "cli/Batch.h"
 #include "cli/FileConverter.h"
+#include "cli/FileCopier.h"
+#include "cli/FileList.h"
 #include "cli/JobList.h"
 #include "cli/LibraryMessages.h"
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
+#include "cli/Report.h"
+#include "cli/Shard.h"
 #include "cli/Summary.h"
 
 namespace {
@@ -60,6 +67,17 @@ int UsageError(const std::string& message) {
   return kExitUsage;
 }
 
+// The files named on the command line, then those of --files-from; an error text when the list
+// cannot be read.
+std::string CollectInputs(const cli::Options& options, std::vector<std::filesystem::path>& inputs) {
+  inputs = options.inputs;
+  if (!options.filesFrom) return {};
+  cli::FileListRead list =
+      cli::ReadFileList(*options.filesFrom, options.nullSeparated ? '\0' : '\n');
+  inputs.insert(inputs.end(), list.paths.begin(), list.paths.end());
+  return list.error;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,7 +93,7 @@ int main(int argc, char** argv) {
     std::fputs(cli::VersionText().c_str(), stdout);
     return 0;
   }
-  if (options.inputs.empty()) {
+  if (options.inputs.empty() && !options.filesFrom) {
     std::fputs(cli::UsageText().c_str(), stderr);
     return kExitUsage;
   }
@@ -83,12 +101,34 @@ int main(int argc, char** argv) {
   InstallSignalHandlers();
   cli::InstallLibraryMessageReporter();
 
-  const std::vector<cli::Job> jobs = cli::BuildJobList(options.inputs, options.outputDir);
+  std::vector<std::filesystem::path> inputs;
+  if (const std::string error = CollectInputs(options, inputs); !error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", cli::kProgramName, error.c_str());
+    return kExitUsage;
+  }
+  std::unique_ptr<cli::Report> report;
+  if (options.report) {
+    std::string error;
+    report = cli::Report::Open(*options.report, error);
+    if (!report) {
+      std::fprintf(stderr, "%s: %s\n", cli::kProgramName, error.c_str());
+      return kExitUsage;
+    }
+  }
+
+  cli::ListingOptions listing;
+  listing.outputDir = options.outputDir;
+  listing.relativeTo = options.relativeTo;
+  listing.copyOthers = options.copyOthers;
+  std::vector<cli::Job> jobs = cli::BuildJobList(inputs, listing);
   if (gInterrupted) return InterruptedStatus();
-  if (jobs.empty()) {
+  if (jobs.empty() && !options.filesFrom) {
     std::fprintf(stderr, "%s: no audio files found\n", cli::kProgramName);
+    if (report) report->Totals({}, false);
     return 0;
   }
+  // Another run takes the other shares; an empty share is a normal outcome.
+  if (options.shard) jobs = cli::TakeShard(std::move(jobs), *options.shard);
 
   unsigned workers = options.jobs != 0 ? options.jobs : std::thread::hardware_concurrency();
   if (workers == 0) workers = 1;
@@ -97,12 +137,18 @@ int main(int argc, char** argv) {
   converter.SetCancelFlag(&gInterrupted);
   converter.SetExistingFiles(options.existing);
   converter.SetOutputSettings(options.output);
+  cli::FileCopier copier;
+  copier.SetCancelFlag(&gInterrupted);
+  copier.SetExistingFiles(options.existing);
   // Threads that have no file of their own help decode the running ones.
   cli::HelperPool pool(workers);
   converter.SetHelperPool(&pool);
 
-  // The progress bar and the closing summary are for a person at a terminal.
-  const bool terminal = !options.quiet && ::isatty(STDERR_FILENO);
+  // The progress bar and the closing summary are for a person at a terminal; a report on
+  // standard output takes the bar's place, and the per-file lines of -v move to standard error.
+  const bool reportOnStdout = options.report && *options.report == "-";
+  const bool terminal = !options.quiet && !reportOnStdout && ::isatty(STDERR_FILENO);
+  std::FILE* const verboseOut = reportOnStdout ? stderr : stdout;
   std::optional<cli::ProgressBar> bar;
   if (terminal) bar.emplace(STDERR_FILENO);
 
@@ -124,23 +170,38 @@ int main(int argc, char** argv) {
                      job.source.c_str(), static_cast<long long>(result.clipped));
       }
       if (options.verbose) {
-        std::fprintf(stdout, "%s -> %s%s%s%s%s%s\n", job.source.c_str(), job.destination.c_str(),
+        std::fprintf(verboseOut, "%s -> %s%s%s%s%s%s%s\n", job.source.c_str(),
+                     job.destination.c_str(), job.kind == cli::JobKind::kCopy ? " (copied)" : "",
                      result.gain.empty() ? "" : ", gain ", result.gain.c_str(),
                      result.gainReason.empty() ? "" : " (", result.gainReason.c_str(),
                      result.gainReason.empty() ? "" : ")");
-        std::fflush(stdout);
+        std::fflush(verboseOut);
       }
     } else if (result.status == cli::ConversionResult::kSkipped && options.verbose) {
       if (bar) bar->Clear();
-      std::fprintf(stdout, "%s: skipped (%s)\n", job.source.c_str(), result.reason.c_str());
-      std::fflush(stdout);
+      std::fprintf(verboseOut, "%s: skipped (%s)\n", job.source.c_str(), result.reason.c_str());
+      std::fflush(verboseOut);
     }
   };
+  if (report) {
+    callbacks.onFinished = [&](const cli::Job& job, const cli::ConversionResult& result,
+                               std::chrono::microseconds duration) {
+      report->Record(job, result, duration);
+    };
+  }
   if (bar) callbacks.onTick = [&](const cli::BatchProgress& progress) { bar->Update(progress); };
 
   const cli::BatchSummary summary =
-      cli::RunBatch(jobs, workers, converter, &gInterrupted, callbacks, &pool);
+      cli::RunBatch(jobs, workers, converter, &gInterrupted, callbacks, &pool, &copier);
   bar.reset();
+  if (report) {
+    report->Totals(summary, gInterrupted);
+    if (const int error = report->WriteError(); error != 0 && !gInterrupted) {
+      std::fprintf(stderr, "%s: cannot write the report: %s\n", cli::kProgramName,
+                   std::strerror(error));
+      return kExitFailed;
+    }
+  }
   if (gInterrupted) {
     std::fprintf(stderr, "%s: interrupted\n", cli::kProgramName);
     return InterruptedStatus();

@@ -20,7 +20,7 @@ packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev l
 # with stress-ng loading the machine.
 test_packages=(sox lame mpg123 ffmpeg clang libclang-rt-14-dev xvfb xauth desktop-file-utils
   lintian dpkg-dev file man-db groff-base clang-format pulseaudio pulseaudio-utils
-  libasound2-plugins stress-ng)
+  libasound2-plugins stress-ng parallel)
 if [ "$mode" = test ]; then packages+=("${test_packages[@]}"); fi
 missing=()
 for p in "${packages[@]}"; do

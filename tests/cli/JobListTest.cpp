@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <set>
 
 #include "tests/cli/CliTestSupport.h"
 
@@ -107,17 +108,25 @@ TEST_F(FolderTest, TwoSourcesForOneOutputAreRefused) {
                                (root / "b.mp3").native());
 }
 
-TEST_F(FolderTest, RepeatedSourcesAreListedOnceWhereTheyFirstAppear) {
+TEST_F(FolderTest, ASourceIsListedOnceForEachOutputItLeadsTo) {
   fs::create_hard_link(root / "b.mp3", root / "hard.mp3");
   fs::create_symlink("b.mp3", root / "z.mp3");
+  // Links lead to the same file, but to outputs of their own names: each is listed.
   const Pairs mirrored = {{root / "a.MP3", out / "a.WAV"},
                           {root / "b.mp3", out / "b.WAV"},
+                          {root / "hard.mp3", out / "hard.WAV"},
                           {root / "sub/B.mp2", out / "sub/B.WAV"},
-                          {root / "sub/deeper/c.Wav", out / "sub/deeper/c.WAV"}};
-  const Pairs subFirst = {{root / "sub/B.mp2", out / "B.WAV"},
-                          {root / "sub/deeper/c.Wav", out / "deeper/c.WAV"},
-                          {root / "a.MP3", out / "a.WAV"},
-                          {root / "b.mp3", out / "b.WAV"}};
+                          {root / "sub/deeper/c.Wav", out / "sub/deeper/c.WAV"},
+                          {root / "z.mp3", out / "z.WAV"}};
+  const Pairs subFirst = {
+      {root / "sub/B.mp2", out / "B.WAV"},   {root / "sub/deeper/c.Wav", out / "deeper/c.WAV"},
+      {root / "a.MP3", out / "a.WAV"},       {root / "b.mp3", out / "b.WAV"},
+      {root / "hard.mp3", out / "hard.WAV"}, {root / "z.mp3", out / "z.WAV"}};
+  Pairs fileFirst = mirrored;
+  fileFirst.insert(fileFirst.begin(), {root / "sub/B.mp2", out / "B.WAV"});
+  // Where it first appears, for the same output.
+  Pairs hardFirst = mirrored;
+  std::rotate(hardFirst.begin(), hardFirst.begin() + 2, hardFirst.begin() + 3);
   const struct {
     const char* name;
     std::vector<fs::path> inputs;
@@ -127,18 +136,8 @@ TEST_F(FolderTest, RepeatedSourcesAreListedOnceWhereTheyFirstAppear) {
       {"two spellings",
        {root / "./b.mp3", root / "sub/../b.mp3"},
        {{root / "./b.mp3", out / "b.WAV"}}},
-      {"a hard link first",
-       {root / "hard.mp3", root},
-       {{root / "hard.mp3", out / "hard.WAV"},
-        {root / "a.MP3", out / "a.WAV"},
-        {root / "sub/B.mp2", out / "sub/B.WAV"},
-        {root / "sub/deeper/c.Wav", out / "sub/deeper/c.WAV"}}},
-      {"a file, then its folder",
-       {root / "sub/B.mp2", root},
-       {{root / "sub/B.mp2", out / "B.WAV"},
-        {root / "a.MP3", out / "a.WAV"},
-        {root / "b.mp3", out / "b.WAV"},
-        {root / "sub/deeper/c.Wav", out / "sub/deeper/c.WAV"}}},
+      {"a hard link first, then the folder that holds it", {root / "hard.mp3", root}, hardFirst},
+      {"a file, then its folder (two outputs)", {root / "sub/B.mp2", root}, fileFirst},
       {"links inside the folder", {root}, mirrored},
       {"one folder twice", {root, root}, mirrored},
       {"a folder, then a folder inside it", {root, root / "sub"}, mirrored},
@@ -152,6 +151,64 @@ TEST_F(FolderTest, RepeatedSourcesAreListedOnceWhereTheyFirstAppear) {
     const std::vector<Job> jobs = BuildJobList(row.inputs, out);
     EXPECT_EQ(Listed(jobs), row.expected);
     for (const Job& job : jobs) EXPECT_EQ(job.error, "") << job.source;
+  }
+}
+
+TEST(JobListLinkTest, AHardLinkInTwoFoldersGetsBothOutputs) {
+  const ScratchDir dir;
+  const fs::path src = dir / "src", out = dir / "out";
+  fs::create_directories(src / "a");
+  fs::create_directories(src / "b");
+  WriteAll(src / "a/song.mp3", "x");
+  fs::create_hard_link(src / "a/song.mp3", src / "b/song.mp3");
+  EXPECT_EQ(Listed(BuildJobList({src}, out)), (Pairs{{src / "a/song.mp3", out / "a/song.WAV"},
+                                                     {src / "b/song.mp3", out / "b/song.WAV"}}));
+  EXPECT_EQ(BuildJobList({src}, std::nullopt).size(), 2u);
+  // Named, both lead to out/song.WAV: the same file for the same output is listed once.
+  EXPECT_EQ(Listed(BuildJobList({src / "a/song.mp3", src / "b/song.mp3"}, out)),
+            (Pairs{{src / "a/song.mp3", out / "song.WAV"}}));
+}
+
+TEST_F(FolderTest, RelativeToMirrorsNamedFilesAndRefusesOnesOutsideIt) {
+  ListingOptions options;
+  options.outputDir = out;
+  options.relativeTo = root;
+  const std::vector<Job> jobs =
+      BuildJobList({root / "sub/deeper/c.Wav", root / "b.mp3", dir / "elsewhere.mp3",
+                    root / "../root/a.MP3", root / "sub/../../x.mp3"},
+                   options);
+  ASSERT_EQ(jobs.size(), 5u);
+  EXPECT_EQ(jobs[0].destination, out / "sub/deeper/c.WAV");
+  EXPECT_EQ(jobs[1].destination, out / "b.WAV");
+  EXPECT_EQ(jobs[2].error, "not below " + root.native() + " (--relative-to)");
+  EXPECT_EQ(jobs[3].destination, out / "a.WAV");
+  EXPECT_EQ(jobs[4].error, jobs[2].error);
+  // The shard key of a named file is its name as given.
+  EXPECT_EQ(jobs[3].shardKey, root / "../root/a.MP3");
+  // A folder given on the command line still mirrors below itself.
+  options.relativeTo = dir.path();
+  EXPECT_EQ(BuildJobList({root / "sub"}, options).front().destination, out / "B.WAV");
+}
+
+TEST_F(FolderTest, CopyOthersListsTheFilesThatAreNotAudio) {
+  WriteAll(root / "sub/cover.jpg", "x");
+  WriteAll(root / ".qd-0123456789abcdef-1-0.part", "a partial output of another run");
+  ListingOptions options;
+  options.outputDir = out;
+  options.copyOthers = true;
+  Pairs copies;
+  std::set<fs::path> keys;
+  for (const Job& job : BuildJobList({root}, options)) {
+    if (job.kind == JobKind::kCopy) copies.emplace_back(job.source, job.destination);
+    keys.insert(job.shardKey);
+  }
+  EXPECT_EQ(copies, (Pairs{{root / "notes.txt", out / "notes.txt"},
+                           {root / "sub/cover.jpg", out / "sub/cover.jpg"}}));
+  EXPECT_TRUE(keys.count("sub/cover.jpg") && keys.count("sub/B.mp2"));  // paths below root
+  // Named files are converted, never copied; without --copy-others nothing is copied.
+  options.copyOthers = false;
+  for (const Job& job : BuildJobList({root, root / "sub/cover.jpg"}, options)) {
+    EXPECT_EQ(job.kind, JobKind::kConvert) << job.source;
   }
 }
 

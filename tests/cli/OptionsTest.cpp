@@ -160,5 +160,62 @@ TEST(OptionsTest, UsageErrors) {
   }
 }
 
+TEST(OptionsTest, NumbersAreReadStrictlyAndTheScaleOutOptions) {
+  struct Row {
+    Args args;
+    std::string error;  // a part of the message, empty when none
+    std::string check;  // what the parsed options must show, see below
+  };
+  const Row rows[] = {
+      {{"-j", "+2", "a"}, "", "jobs 2"},
+      {{"-j", "+-2", "a"}, "invalid number of jobs '+-2'", ""},
+      {{"-j", "2x", "a"}, "invalid number of jobs", ""},
+      {{"-j", "1025", "a"}, "invalid number of jobs", ""},
+      {{"--normalize", "loudness=+-5", "a"}, "invalid normalization 'loudness=+-5'", ""},
+      {{"--normalize", "loudness=-+5", "a"}, "invalid normalization", ""},
+      {{"--normalize", "loudness=-5 ", "a"}, "invalid normalization", ""},
+      {{"--normalize", "loudness=-5", "a"}, "", "target -5"},
+      {{"--normalize", "loudness=+0", "a"}, "", "target 0"},
+      {{"--shard", "2/4", "a"}, "", "shard 2/4"},
+      {{"--shard=4/4", "a"}, "", "shard 4/4"},
+      {{"--shard", "5/4", "a"}, "invalid shard '5/4' (K/N with 1 <= K <= N)", ""},
+      {{"--shard", "+-1/4", "a"}, "invalid shard", ""},
+      {{"--files-from", "-", "-0"}, "", "list - null"},
+      {{"--null", "--files-from=l", "-qn"}, "", "list l null"},
+      {{"--files-from", "l"}, "", "list l"},
+      {{"-0", "a"}, "option '-0' needs --files-from", ""},
+      {{"--files-from="}, "option '--files-from' needs a file", ""},
+      {{"--files-from", "l", "--relative-to", "src"}, "option '--relative-to' needs -o", ""},
+      {{"--files-from", "l", "--relative-to", "src", "-o", "out"}, "", "list l below src"},
+      {{"--copy-others", "a"}, "option '--copy-others' needs -o", ""},
+      {{"--copy-others", "-oout", "a"}, "", "copy"},
+      {{"--report", "-", "a"}, "", "report -"},
+      {{"--report=r.jsonl", "a"}, "", "report r.jsonl"},
+      {{"a", "--report"}, "option '--report' needs a value", ""},
+  };
+  for (const Row& row : rows) {
+    const ParsedCommandLine p = ParseCommandLine(row.args);
+    const std::string where = ::testing::PrintToString(row.args);
+    if (!row.error.empty()) {
+      EXPECT_NE(p.error.find(row.error), std::string::npos) << where << ": " << p.error;
+      continue;
+    }
+    ASSERT_EQ(p.error, "") << where;
+    const Options& o = p.options;
+    std::string shown;
+    if (o.jobs != 0) shown += "jobs " + std::to_string(o.jobs);
+    if (o.output.normalize.mode == NormalizeSpec::kLoudness) {
+      shown += "target " + std::to_string(static_cast<int>(o.output.normalize.targetLufs));
+    }
+    if (o.shard)
+      shown += "shard " + std::to_string(o.shard->index) + "/" + std::to_string(o.shard->count);
+    if (o.filesFrom) shown += "list " + o.filesFrom->native() + (o.nullSeparated ? " null" : "");
+    if (o.relativeTo) shown += " below " + o.relativeTo->native();
+    if (o.copyOthers) shown += "copy";
+    if (o.report) shown += "report " + o.report->native();
+    EXPECT_EQ(shown, row.check) << where;
+  }
+}
+
 }  // namespace
 }  // namespace cli

@@ -24,6 +24,9 @@ TEST(SummaryTest, Lines) {
        "a b/c",
        "1 file converted into a b/c/ in 0.0 s, 1 failed, 1 skipped, 1 cancelled"},
       {{2, 0, 0, 0, milliseconds(12345)}, "out/", "2 files converted into out/ in 12.3 s"},
+      {{2, 1, 0, 0, milliseconds(100), 3},
+       "out",
+       "2 files converted into out/ in 0.1 s, 3 copied, 1 failed"},
       // Past a minute, whole seconds; the rounding decides which form.
       {{3, 0, 0, 0, milliseconds(59949)}, std::nullopt, "3 files converted in 59.9 s"},
       {{3, 0, 0, 0, milliseconds(59950)}, std::nullopt, "3 files converted in 1 min 0 s"},
