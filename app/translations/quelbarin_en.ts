@@ -51,7 +51,7 @@
     </message>
     <message>
         <source>Aguarde...</source>
-        <translation>Please wait...</translation>
+        <translation>Wait...</translation>
     </message>
     <message>
         <source>Converter</source>
