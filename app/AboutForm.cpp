@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFont>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -91,11 +92,15 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
 
 // A link to the maker's page: red underlined address, hand cursor, the update hint.
 QLabel* MakeAddressLabel(QWidget* parent, const char* name, const QRect& geometry) {
-  QLabel* label = MakeLabel(parent, name, QString::fromUtf8(kAboutAddressText), geometry,
+  QLabel* label = MakeLabel(parent, name, Tform_about::tr(kAboutAddressText), geometry,
                             AddressFont(), meters::clRed);
   label->setAlignment(Qt::AlignCenter);
   label->setCursor(Qt::PointingHandCursor);
-  label->setToolTip(QString::fromUtf8(kAboutLinkHint));
+  label->setToolTip(Tform_about::tr(kAboutLinkHint));
+  label->setAccessibleName(Tform_about::tr(kAboutAddressText));
+  label->setAccessibleDescription(Tform_about::tr(kAboutLinkHint));
+  // The keyboard reaches the link with Tab and opens it with Enter or Space.
+  label->setFocusPolicy(Qt::TabFocus);
   return label;
 }
 
@@ -108,7 +113,7 @@ void SetTop(QLabel* label, int top) {
 
 Tform_about::Tform_about(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog) {
   setObjectName("form_about");
-  setWindowTitle(QStringLiteral("About"));
+  setWindowTitle(tr("About"));
   setFixedSize(kClientWidth, kClientHeight);
   setFont(WindowFont());
   setAutoFillBackground(true);
@@ -137,8 +142,8 @@ void Tform_about::CreateComponents() {
 
   ProductName = MakeLabel(Panel2, "ProductName", QString::fromUtf8(kAboutProductName),
                           QRect(50, 6, 225, 22), LineFont(true), meters::clYellow);
-  Version = MakeLabel(Panel2, "Version", QString::fromUtf8(kAboutVersion), QRect(50, 26, 225, 22),
-                      LineFont(), meters::clYellow);
+  Version = MakeLabel(Panel2, "Version", tr(kAboutVersion), QRect(50, 26, 225, 22), LineFont(),
+                      meters::clYellow);
   Label1 = MakeAddressLabel(Panel2, "Label1", QRect(8, 52, 265, 26));
 
   Image3 = new QLabel(Panel2);
@@ -151,7 +156,7 @@ void Tform_about::CreateComponents() {
     platform::HandleException(std::current_exception());
   }
 
-  OKButton = new QPushButton(QStringLiteral("OK"), Panel1);
+  OKButton = new QPushButton(tr("OK"), Panel1);
   OKButton->setObjectName("OKButton");
   OKButton->setGeometry(8, 285, 561, 34);
   OKButton->setDefault(true);
@@ -168,11 +173,12 @@ void Tform_about::CreateComponents() {
                      line.adjusted(0, 0, 0, 18), LineFont(), meters::clYellow);
   cidade->setWordWrap(true);
   Label2 = MakeAddressLabel(Panel3, "Label2", line.adjusted(0, 0, 0, 4));
-  Label3 = MakeLabel(Panel3, "Label3", QString::fromUtf8(kAboutThanksLine), line, LineFont(),
-                     meters::clYellow);
+  Label3 = MakeLabel(Panel3, "Label3", tr(kAboutThanksLine), line, LineFont(), meters::clYellow);
   for (QLabel* label : {sistemas, cidade, Label3}) label->setAlignment(Qt::AlignCenter);
 
   for (QLabel* link : {Label1, Label2}) link->installEventFilter(this);
+  // The scrolling copy of the link stays out of the Tab chain: the fixed one does the same.
+  Label2->setFocusPolicy(Qt::NoFocus);
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName("Timer1");
@@ -221,6 +227,13 @@ void Tform_about::showEvent(QShowEvent* event) {
 }
 
 bool Tform_about::eventFilter(QObject* watched, QEvent* event) {
+  if ((watched == Label1 || watched == Label2) && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+      Label1Click();
+      return true;
+    }
+  }
   if ((watched == Label1 || watched == Label2) && event->type() == QEvent::MouseButtonRelease) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
     const auto* label = static_cast<QLabel*>(watched);

@@ -15,14 +15,18 @@ class QTimer;
 
 namespace app {
 
+// The window's texts; it translates them as it sets them (the maker's name and address stay).
 inline constexpr const char* kAboutProductName = "Quelbarin Pelvaronix";
-inline constexpr const char* kAboutVersion = "Versão 1.0";
-inline constexpr const char* kAboutLinkHint = "Atualize seu software";
+inline constexpr const char* kAboutVersion = QT_TRANSLATE_NOOP("app::Tform_about", "Versão 1.0");
+inline constexpr const char* kAboutLinkHint =
+    QT_TRANSLATE_NOOP("app::Tform_about", "Atualize seu software");
 inline constexpr const char* kAboutMakerLine = "Pelvaronix Sistemas Ltda.";
 inline constexpr const char* kAboutLocationLine =
     "Av. das Frequências, 44100\nVila Amostragem · Brasil";
-inline constexpr const char* kAboutAddressText = "Manual do Quelbarin";
-inline constexpr const char* kAboutThanksLine = "Obrigado pela preferência!";
+inline constexpr const char* kAboutAddressText =
+    QT_TRANSLATE_NOOP("app::Tform_about", "Manual do Quelbarin");
+inline constexpr const char* kAboutThanksLine =
+    QT_TRANSLATE_NOOP("app::Tform_about", "Obrigado pela preferência!");
 
 class Tform_about : public QDialog {
   Q_OBJECT

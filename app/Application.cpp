@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <exception>
 
+#include "app/Translations.h"
 #include "platform/ExceptionHandler.h"
 
 namespace app {
@@ -13,11 +14,16 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // The title is not set as Qt's display name, which Qt would append to every window caption;
   // it captions the message boxes instead.
   setDesktopFileName("quelbarin");
-  // The window speaks Brazilian Portuguese, and so do Qt's own buttons and dialogs.
-  QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
-  if (qtTranslator_.load(QLocale(QLocale::Portuguese, QLocale::Brazil), "qtbase", "_",
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    installTranslator(&qtTranslator_);
+  // An English desktop gets the window in English and Qt's own texts as they are (English);
+  // every other gets the window in Brazilian Portuguese, and Qt's buttons and dialogs too.
+  if (LoadProgramTranslation(programTranslator_, QLocale::system().uiLanguages())) {
+    installTranslator(&programTranslator_);
+  } else {
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    if (qtTranslator_.load(QLocale(QLocale::Portuguese, QLocale::Brazil), "qtbase", "_",
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+      installTranslator(&qtTranslator_);
+    }
   }
   dispatcherHook_ = std::make_unique<QtDispatcherHook>();
   desktop_ = std::make_unique<QtDesktop>(kApplicationTitle);

@@ -1,4 +1,5 @@
-// The window program's application object: the title, Brazilian Portuguese for Qt's own dialogs,
+// The window program's application object: the title, the program's language (Portuguese, or
+// English on an English desktop, Translations.h) and the same for Qt's own dialogs,
 // the dispatcher driven from Qt's loop, message boxes for the desktop services, and the
 // application exception handler for exceptions that escape an event handler.
 // Threading: main thread.
@@ -24,6 +25,7 @@ class TApplication : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override;
 
  private:
+  QTranslator programTranslator_;
   QTranslator qtTranslator_;
   std::unique_ptr<QtDispatcherHook> dispatcherHook_;
   std::unique_ptr<QtDesktop> desktop_;

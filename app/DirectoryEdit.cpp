@@ -54,9 +54,9 @@ void TDirectoryEdit::resizeEvent(QResizeEvent* event) {
 
 void TDirectoryEdit::ChooseFolder() {
   const QString start = Text();
-  const QString chosen =
-      chooser_ ? chooser_(this, start)
-               : QFileDialog::getExistingDirectory(this, QString::fromUtf8(kDialogCaption), start);
+  const QString chosen = chooser_
+                             ? chooser_(this, start)
+                             : QFileDialog::getExistingDirectory(this, tr(kDialogCaption), start);
   const bool confirmed = !chosen.isEmpty();
   QString name = confirmed ? chosen : start;
   bool action = true;

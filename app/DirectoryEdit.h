@@ -27,7 +27,8 @@ class TDirectoryEdit : public QWidget {
   // it is.
   using AfterDialogEvent = std::function<void(QString& name, bool& action)>;
 
-  static constexpr const char* kDialogCaption = "Selecionar pasta";
+  static constexpr const char* kDialogCaption =
+      QT_TRANSLATE_NOOP("app::TDirectoryEdit", "Selecionar pasta");
 
   explicit TDirectoryEdit(QWidget* parent = nullptr);
 

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPalette>
@@ -94,6 +96,12 @@ void SetBaseColor(QWidget* widget, meters::TColor color) {
   widget->setPalette(palette);
 }
 
+// Enter, Return or Space: the keys that press the banner like a button.
+bool IsPressKey(QEvent* event) {
+  const int key = static_cast<QKeyEvent*>(event)->key();
+  return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+}
+
 // Runs a handler; an exception it raises goes to the application exception handler.
 template <class Handler>
 void Guarded(Handler&& handler) {
@@ -109,17 +117,24 @@ void Guarded(Handler&& handler) {
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent), owner_(std::make_unique<stream::TComponent>(nullptr)) {
   setObjectName("Form1");
-  setWindowTitle(QStringLiteral("Quelbarin Decoder 1.0 - MP3 -> WAV"));
-  // A fixed dialog border: no resizing, no minimise or maximise box.
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+  setWindowTitle(tr("Quelbarin Decoder 1.0 - MP3 -> WAV"));
+  // A normal top-level window (its own taskbar entry and place in the window switcher) with a
+  // fixed border: no resizing, no minimise or maximise box.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  // The first window is the program's main window: closing it ends the program (Qt sets this
-  // only for plain windows, not for dialog-bordered ones).
+  // The first window is the program's main window: closing it ends the program.
   setAttribute(Qt::WA_QuitOnClose);
+  InitPictureResources();
+  QIcon icon;
+  for (const int size : {48, 128, 256}) {
+    icon.addFile(QStringLiteral(":/pictures/quelbarin-%1.png").arg(size), QSize(size, size));
+  }
+  setWindowIcon(icon);
   setFont(WindowFont());
   setFixedSize(kClientWidth, kClientHeight);
   CreateComponents();
   LayOut();
+  SetUpAccess();
   Wire();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
@@ -187,7 +202,7 @@ void TForm1::LayOut() {
   DriveComboBox1 = new TDriveComboBox(Panel1);
   DriveComboBox1->setObjectName("DriveComboBox1");
   DriveComboBox1->setGeometry(6, 6, 164, 22);
-  Label4 = MakeLabel(Panel1, "Label4", QStringLiteral("Aguarde..."), QRect(178, 9, 66, 16));
+  Label4 = MakeLabel(Panel1, "Label4", tr("Aguarde..."), QRect(178, 9, 66, 16));
   Label4->setVisible(false);
   DirectoryListBox1 = new TDirectoryListBox(Panel1);
   DirectoryListBox1->setObjectName("DirectoryListBox1");
@@ -202,20 +217,20 @@ void TForm1::LayOut() {
   Gauge->setObjectName("Gauge");
   Gauge->setGeometry(265, 11, 154, 18);
   Gauge->SetBackColor(meters::clBlue);
-  Gauge->SetCaption(QString::fromUtf8(kIdleCaption));
+  Gauge->SetCaption(tr(kIdleCaption));
   Gauge->Bevel().SetBevelInner(meters::bvNone);
   Gauge->Bevel().SetBevelOuter(meters::bvLowered);
   Gauge->Bevel().SetBevelOuterWidth(1);
   Gauge->Bevel().SetBorderWidth(0);
   Gauge->Bevel().SetBorderSpace(0);
-  Button1 = MakeButton(this, "Button1", QStringLiteral("Converter"), QRect(425, 7, 94, 26));
+  Button1 = MakeButton(this, "Button1", tr("Converter"), QRect(425, 7, 94, 26));
   Button1->setFont(WindowFont(true));
   Button1->setEnabled(false);
-  CheckBox1 = new QCheckBox(QStringLiteral("Converter Normalizando"), this);
+  CheckBox1 = new QCheckBox(tr("Converter Normalizando"), this);
   CheckBox1->setObjectName("CheckBox1");
   CheckBox1->setFont(WindowFont(true));
   CheckBox1->setGeometry(265, 40, 254, 20);
-  Label3 = MakeLabel(this, "Label3", QStringLiteral("Salvar em:"), QRect(265, 64, 254, 16));
+  Label3 = MakeLabel(this, "Label3", tr("Salvar em:"), QRect(265, 64, 254, 16));
   DirectoryEdit1 = new TDirectoryEdit(this);
   DirectoryEdit1->setObjectName("DirectoryEdit1");
   DirectoryEdit1->setGeometry(265, 81, 254, 23);
@@ -224,11 +239,11 @@ void TForm1::LayOut() {
   Panel4 = MakePanel(this, "Panel4", QRect(265, 112, 254, 68));
   BitBtn1 = MakeButton(Panel4, "BitBtn1", QString(), QRect(6, 6, 36, 26));
   BitBtn1->setIcon(QIcon(QStringLiteral(":/pictures/play.png")));
-  BitBtn1->setToolTip(QStringLiteral("Ouvir"));
+  BitBtn1->setToolTip(tr("Ouvir"));
   BitBtn1->setEnabled(false);
   BitBtn2 = MakeButton(Panel4, "BitBtn2", QString(), QRect(6, 36, 36, 26));
   BitBtn2->setIcon(QIcon(QStringLiteral(":/pictures/stop.png")));
-  BitBtn2->setToolTip(QStringLiteral("Parar"));
+  BitBtn2->setToolTip(tr("Parar"));
   BitBtn2->setEnabled(false);
   // The left and right level meters, fed by the connector while the preview plays: 132 × 10
   // (65 spots inside the bevel), each centred on the height of the button beside it.
@@ -251,10 +266,10 @@ void TForm1::LayOut() {
 
   // Across the width: the source panel and the destination panel, each a label over a tree.
   Panel2 = MakePanel(this, "Panel2", QRect(8, 188, 511, 124));
-  Label2 = MakeLabel(Panel2, "Label2", QStringLiteral("Origem:"), QRect(6, 4, 499, 16));
+  Label2 = MakeLabel(Panel2, "Label2", tr("Origem:"), QRect(6, 4, 499, 16));
   Outline1 = MakeTree(Panel2, "Outline1", QStringLiteral(":/pictures/leaf-mp3.png"));
   Panel3 = MakePanel(this, "Panel3", QRect(8, 318, 511, 124));
-  Label1 = MakeLabel(Panel3, "Label1", QStringLiteral("Destino:"), QRect(6, 4, 499, 16));
+  Label1 = MakeLabel(Panel3, "Label1", tr("Destino:"), QRect(6, 4, 499, 16));
   Outline2 = MakeTree(Panel3, "Outline2", QStringLiteral(":/pictures/leaf-wav.png"));
 
   // Bottom: the banner and "Sair".
@@ -268,7 +283,7 @@ void TForm1::LayOut() {
         QPixmap::fromImage(LoadJpegResource(QStringLiteral(":/pictures/banner.jpg"))));
   });
   Image1->installEventFilter(this);
-  BitBtn3 = MakeButton(this, "BitBtn3", QStringLiteral("Sair"), QRect(436, 460, 83, 32));
+  BitBtn3 = MakeButton(this, "BitBtn3", tr("Sair"), QRect(436, 460, 83, 32));
   BitBtn3->setFont(WindowFont(true));
   BitBtn3->setIcon(QIcon(QStringLiteral(":/pictures/exit.png")));
 }
@@ -389,7 +404,7 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::TriggerStart(stream::TObject*) {
-  Gauge->SetCaption(QString::fromUtf8(kDecodingCaption));
+  Gauge->SetCaption(tr(kDecodingCaption));
 }
 
 // Worker thread: only the gauge's progress, which the gauge takes from any thread.
@@ -424,7 +439,7 @@ void TForm1::FinishConversion() {
     // The sink kept what it could write; say why it stopped, and normalize nothing.
     platform::ShowErrorMessage(WaveFile_->FailureMessage());
   } else if (CheckBox1->isChecked()) {
-    Gauge->SetCaption(QString::fromUtf8(kScanCaption));
+    Gauge->SetCaption(tr(kScanCaption));
     Normalize(WaveFile_->Wave()->FileName());
     return;
   }
@@ -446,7 +461,7 @@ void TForm1::ReturnToIdle() {
   BitBtn1->setEnabled(true);
   Outline1->setEnabled(true);
   Outline2->setEnabled(true);
-  Gauge->SetCaption(QString::fromUtf8(kIdleCaption));
+  Gauge->SetCaption(tr(kIdleCaption));
   Gauge->SetProgress(0);
   Timer1_->stop();
   Label4->setVisible(false);
@@ -460,6 +475,10 @@ void TForm1::Timer1Timer() {
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Image1 && event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    Guarded([this] { Image1Click(); });
+    return true;
+  }
+  if (watched == Image1 && event->type() == QEvent::KeyPress && IsPressKey(event)) {
     Guarded([this] { Image1Click(); });
     return true;
   }
@@ -503,8 +522,8 @@ void TForm1::Outline1Click() {
       platform::ShowMessage(kPreviewOpenMessage);
     }
   }
-  Label2->setText(QStringLiteral("Origem:") + source);
-  Label1->setText(QStringLiteral("Destino:") + JoinPath(DirectoryEdit1->Text(), WavName(line)));
+  Label2->setText(tr("Origem:") + source);
+  Label1->setText(tr("Destino:") + JoinPath(DirectoryEdit1->Text(), WavName(line)));
   Outline1->SetColor(meters::clCream);
   Outline2->SetColor(meters::clWhite);
 }
@@ -554,7 +573,7 @@ void TForm1::playStop(stream::TObject*) {
 }
 
 void TForm1::SetGaugeCaption(const QString& caption) {
-  Gauge->SetCaption(caption);
+  Gauge->SetCaption(tr(caption.toUtf8().constData()));
 }
 
 void TForm1::SetGaugeProgress(int percent) {

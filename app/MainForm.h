@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <vector>
 
 #include "app/NormalizationPass.h"
 
@@ -49,13 +50,19 @@ class TFileListBox;
 class TOutline;
 
 inline constexpr const char* kSettingsKey = "Pelvaronix";
-inline constexpr const char* kFolderMissingMessage = "Pasta Destino não existe - Verifique !!!";
-inline constexpr const char* kWaitMessage = "Aguarde finalizar Tarefa";
-inline constexpr const char* kSettingsWriteMessage = "Erro ao gravar registro do Windows";
-inline constexpr const char* kIdleCaption = "Quelbarin Status";
-inline constexpr const char* kDecodingCaption = "Decodificando..";
-inline constexpr const char* kScanCaption = "Obtendo Dados..";
-inline constexpr const char* kPreviewOpenMessage = "Erro ao ler arquivo de áudio";
+// Messages: the message-box layer translates them (context "Messages", MessageText.h).
+inline constexpr const char* kFolderMissingMessage =
+    QT_TRANSLATE_NOOP("Messages", "Pasta Destino não existe - Verifique !!!");
+inline constexpr const char* kWaitMessage =
+    QT_TRANSLATE_NOOP("Messages", "Aguarde finalizar Tarefa");
+inline constexpr const char* kSettingsWriteMessage =
+    QT_TRANSLATE_NOOP("Messages", "Erro ao gravar registro do Windows");
+inline constexpr const char* kPreviewOpenMessage =
+    QT_TRANSLATE_NOOP("Messages", "Erro ao ler arquivo de áudio");
+// The gauge's captions: the window translates them as it sets them.
+inline constexpr const char* kIdleCaption = QT_TRANSLATE_NOOP("app::TForm1", "Quelbarin Status");
+inline constexpr const char* kDecodingCaption = QT_TRANSLATE_NOOP("app::TForm1", "Decodificando..");
+inline constexpr const char* kScanCaption = QT_TRANSLATE_NOOP("app::TForm1", "Obtendo Dados..");
 
 class TForm1 : public QWidget, private NormalizeHost {
   Q_OBJECT
@@ -92,11 +99,14 @@ class TForm1 : public QWidget, private NormalizeHost {
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
 
  private:
   void CreateComponents();
   void LayOut();
   void Wire();
+  // Accessible names and the keyboard path through the controls (MainFormAccess.cpp).
+  void SetUpAccess();
 
   void FormCreate();
   void FormShow();
@@ -168,7 +178,8 @@ class TForm1 : public QWidget, private NormalizeHost {
   QLabel* Label4 = nullptr;
   QTimer* Timer1_ = nullptr;
 
-  QDialog* about_ = nullptr;  // not owned
+  QDialog* about_ = nullptr;        // not owned
+  std::vector<QWidget*> tabOrder_;  // the controls in the order Tab reaches them
 };
 
 }  // namespace app

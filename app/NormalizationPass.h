@@ -20,7 +20,8 @@ class TMMWaveFile;
 
 namespace app {
 
-inline constexpr const char* kNormalizeCaption = "Normalizando...";
+inline constexpr const char* kNormalizeCaption =
+    QT_TRANSLATE_NOOP("app::TForm1", "Normalizando...");
 
 // What the pass needs of the window: the gauge, the message pump and the cursor.
 class NormalizeHost {

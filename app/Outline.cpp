@@ -131,10 +131,15 @@ void TOutline::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TOutline::keyPressEvent(QKeyEvent* event) {
-  // Choosing an item with the keyboard counts as a click, as it did in the classic control.
-  const QTreeWidgetItem* before = currentItem();
+  // Choosing an item with the keyboard counts as a click, as it did in the classic control:
+  // moving to it with the arrows, or selecting with Space the item that the focus arrived on.
+  const auto selected = [this] {
+    const QList<QTreeWidgetItem*> items = selectedItems();
+    return items.isEmpty() ? nullptr : items.first();
+  };
+  const QTreeWidgetItem* before = selected();
   QTreeWidget::keyPressEvent(event);
-  if (currentItem() != nullptr && currentItem() != before) emit click();
+  if (selected() != nullptr && selected() != before) emit click();
 }
 
 }  // namespace app

@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <utility>
 
+#include "app/MessageText.h"
 #include "platform/MainThread.h"
 
 namespace app {
@@ -37,7 +38,7 @@ QtDesktop::~QtDesktop() {
 }
 
 void QtDesktop::ShowMessage(const std::string& text) {
-  ShowBox(QMessageBox::NoIcon, title_, QString::fromStdString(text));
+  ShowBox(QMessageBox::NoIcon, title_, TranslateMessage(QString::fromStdString(text)));
 }
 
 void QtDesktop::SetBusyCursor(bool busy) {
@@ -59,10 +60,13 @@ bool QtDesktop::OpenDocument(const std::string& address) {
 void QtDesktop::ShowError(const std::string& text) {
   const QString message = QString::fromStdString(text);
   if (platform::IsMainThread()) {
-    ShowBox(QMessageBox::Critical, title_, message);
+    ShowBox(QMessageBox::Critical, title_, TranslateMessage(message));
   } else {
     QMetaObject::invokeMethod(
-        qApp, [title = title_, message] { ShowBox(QMessageBox::Critical, title, message); },
+        qApp,
+        [title = title_, message] {
+          ShowBox(QMessageBox::Critical, title, TranslateMessage(message));
+        },
         Qt::QueuedConnection);
   }
 }

@@ -1,5 +1,6 @@
 // The desktop services and the error reporter of the window program, on Qt: message boxes with
-// the application's title, the hourglass as an override cursor, and the desktop's "open".
+// the application's title and their texts in the desktop's language (MessageText.h), the
+// hourglass as an override cursor, and the desktop's "open".
 // Threading: ShowMessage, SetBusyCursor and OpenDocument on the main thread; ShowError from any
 // thread (from a worker it hands the box to the main thread and returns at once).
 #pragma once

@@ -46,8 +46,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Quelbarin Decoder turns MPEG audio files (MP3, MP2, MP1) into 16-bit PCM WAV
 files whose samples are those that mpg123 decodes.
 
-The window (quelbarin, in Brazilian Portuguese) converts one file per click,
-can scale the result to full scale, and plays files with level meters.
+The window (quelbarin, in Brazilian Portuguese, or in English on an English
+desktop) converts one file per click, can scale the result to full scale, and
+plays files with level meters.
 
 The command-line converter (quelbarin-convert) converts files and whole
 folders several at a time, never replaces an existing file unless asked to,

@@ -17,6 +17,7 @@ constexpr TColor clBlue = 0xFF0000;
 constexpr TColor clRed = 0x0000FF;
 constexpr TColor clYellow = 0x00FFFF;
 constexpr TColor clCream = 13693693;  // 0x00D0F2FD, the highlight of the window's lists
+constexpr TColor clNavy = 0x800000;   // the classic colour of an active window's caption
 
 // System colours (index | 0x80000000).
 constexpr TColor clActiveCaption = static_cast<TColor>(0x80000002u);
@@ -29,6 +30,19 @@ constexpr TColor clBtnText = static_cast<TColor>(0x80000012u);
 constexpr TColor clBtnHighlight = static_cast<TColor>(0x80000014u);
 
 // The colour on screen: 0x00BBGGRR as red, green and blue; system colours from the palette.
+// The active caption colour is the palette's highlight only when text drawn as its inverse stays
+// legible on it (the gauge writes its caption that way over its bar); otherwise the classic navy.
 QColor ToQColor(TColor color);
+
+// The least contrast for legible text: 4.5 : 1.
+constexpr double kMinimumTextContrast = 4.5;
+
+// Contrast of two colours, 1 to 21, from their relative luminances (WCAG 2): (L1 + 0.05) /
+// (L2 + 0.05), the lighter over the darker.
+double ContrastRatio(const QColor& a, const QColor& b);
+
+// The colour whose red, green and blue are the complements of `color`'s: what text drawn by
+// exclusive or with white shows over it.
+QColor Inverse(const QColor& color);
 
 }  // namespace meters

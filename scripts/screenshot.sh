@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Screenshot of the real converter window under Xvfb, as a user finds it on opening: the source
-# folder holds a few MP3s, the destination the WAVs made earlier from two of them.
+# Screenshots of the real converter window under Xvfb, as a user finds it on opening: the source
+# folder holds a few MP3s, the destination the WAVs made earlier from two of them. One shot in
+# Portuguese (the program's own language) and one on an English desktop (LANGUAGE=en).
 #
-#   bash scripts/screenshot.sh [BUILD_DIR] [OUT.png]     (needs xvfb, xauth, imagemagick)
+#   bash scripts/screenshot.sh [BUILD_DIR] [OUT.png] [OUT-EN.png]
+#   (needs xvfb, xauth, imagemagick)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 out=${2:-docs/screenshot.png}
+out_en=${3:-docs/screenshot-en.png}
 for tool in xvfb-run import convert; do
   command -v "$tool" >/dev/null || { echo "$tool is missing (apt-get install xvfb imagemagick)" >&2; exit 1; }
 done
@@ -29,12 +32,17 @@ Windows Registry Editor Version 5.00
 REG
 
 export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=${QT_SCALE_FACTOR:-1}
-xvfb-run -a -s "-screen 0 1024x900x24" bash -c '
-  "$1" & pid=$!
-  sleep 3
-  import -window root "$2"
-  kill "$pid"; wait "$pid" 2>/dev/null || true' _ "$build/bin/quelbarin" "$work/screen.png"
-# The window sits centred on a black screen with no window manager: keep just the window.
-mkdir -p "$(dirname "$out")"
-convert "$work/screen.png" -trim +repage "$out"
-echo "wrote $out"
+# shoot LANGUAGE OUT.png: the window as it opens on a desktop in that language.
+shoot() {
+  LANGUAGE=$1 xvfb-run -a -s "-screen 0 1024x900x24" bash -c '
+    "$1" & pid=$!
+    sleep 3
+    import -window root "$2"
+    kill "$pid"; wait "$pid" 2>/dev/null || true' _ "$build/bin/quelbarin" "$work/screen.png"
+  # The window sits centred on a black screen with no window manager: keep just the window.
+  mkdir -p "$(dirname "$2")"
+  convert "$work/screen.png" -trim +repage "$2"
+  echo "wrote $2"
+}
+shoot pt_BR "$out"
+shoot en "$out_en"

@@ -10,15 +10,17 @@ mode=${1:-run}
 build_dir=${BUILD_DIR:-build}
 
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libmpg123-dev libsoxr-dev
-  libgsm1-dev qt6-base-dev libgl-dev qt6-translations-l10n libjpeg62-turbo-dev fonts-dejavu-core
-  portaudio19-dev libasound2-dev libtag1-dev libebur128-dev zlib1g-dev)
+  libgsm1-dev qt6-base-dev libgl-dev qt6-translations-l10n qt6-tools-dev qt6-l10n-tools
+  libjpeg62-turbo-dev fonts-dejavu-core portaudio19-dev libasound2-dev libtag1-dev libebur128-dev
+  zlib1g-dev)
 # Tools the tests compare our files with; they also make the test fixtures. clang and its
 # runtime libraries build the fuzzing harnesses (tests/fuzz); Xvfb runs the real-window smoke
-# test; desktop-file-validate checks the desktop entry; lintian, dpkg-dev (dpkg-shlibdeps), file
-# and man-db build and check the Debian package; clang-format checks the layout of the sources;
+# test, and xprop (x11-utils) reads what the window tells window managers; desktop-file-validate
+# checks the desktop entry; lintian, dpkg-dev (dpkg-shlibdeps), file and man-db build and check
+# the Debian package; clang-format checks the layout of the sources;
 # a private PulseAudio behind ALSA's pulse plugin plays the preview in the desktop-audio test,
 # with stress-ng loading the machine.
-test_packages=(sox lame mpg123 ffmpeg clang libclang-rt-14-dev xvfb xauth desktop-file-utils
+test_packages=(sox lame mpg123 ffmpeg clang libclang-rt-14-dev xvfb xauth x11-utils desktop-file-utils
   lintian dpkg-dev file man-db groff-base clang-format pulseaudio pulseaudio-utils
   libasound2-plugins stress-ng parallel)
 if [ "$mode" = test ]; then packages+=("${test_packages[@]}"); fi

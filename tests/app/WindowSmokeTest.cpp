@@ -1,14 +1,18 @@
 // The real window on a real X server (run under xvfb-run): the program's application object,
 // the main window and the about window, as the quelbarin program starts them. Checks that the
 // window is mapped at its size, that what the X server shows is the window's own painting, and
-// that the banner opens the about window modally and OK closes it.
+// that the banner opens the about window modally and OK closes it; and, with xprop, that window
+// managers are told of a normal window of fixed size with an icon, not a dialog.
 #include <gtest/gtest.h>
 
 #include <QDialog>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +24,36 @@
 
 namespace app {
 namespace {
+
+// The window's X properties as xprop prints them.
+QString WindowProperties(const QWidget& window, const QStringList& names) {
+  QProcess xprop;
+  xprop.start(QStringLiteral("xprop"), QStringList{"-id", QString::number(window.winId())} + names);
+  if (!xprop.waitForFinished(10000)) return {};
+  return QString::fromLocal8Bit(xprop.readAllStandardOutput());
+}
+
+TEST(WindowSmoke, WindowManagersSeeANormalWindowOfFixedSize) {
+  if (QStandardPaths::findExecutable(QStringLiteral("xprop")).isEmpty()) {
+    GTEST_SKIP() << "xprop is not installed (package x11-utils)";
+  }
+  TForm1 form;
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  const QString properties =
+      WindowProperties(form, {"_NET_WM_WINDOW_TYPE", "WM_NORMAL_HINTS", "_NET_WM_STATE"});
+  SCOPED_TRACE(properties.toStdString());
+  EXPECT_TRUE(properties.contains("_NET_WM_WINDOW_TYPE(ATOM) = _NET_WM_WINDOW_TYPE_NORMAL"));
+  EXPECT_FALSE(properties.contains("_NET_WM_WINDOW_TYPE_DIALOG"));
+  EXPECT_TRUE(properties.contains("minimum size: 527 by 509"));
+  EXPECT_TRUE(properties.contains("maximum size: 527 by 509"));
+  EXPECT_FALSE(properties.contains("SKIP_TASKBAR"));
+  // xprop draws the icon in characters after its size: only the size is looked at.
+  const QString icon = WindowProperties(form, {"_NET_WM_ICON"});
+  EXPECT_TRUE(icon.contains(QRegularExpression("Icon \\(48 x 48\\)")))
+      << icon.left(60).toStdString();
+  form.hide();
+}
 
 TEST(WindowSmoke, TheRealWindowShowsAndOpensTheAboutWindow) {
   ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run";

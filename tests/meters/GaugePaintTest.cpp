@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
 #include <QPalette>
+#include <algorithm>
 #include <set>
 
 #include "meters/Gauge.h"
@@ -109,6 +111,66 @@ TEST(GaugePaintTest, TextInvertsTheFaceOrIsTwoToneOverABar) {
   const QImage twoTone = Render(gauge);
   EXPECT_EQ(ColoursIn(twoTone, 0, 75), (std::set<QRgb>{Rgb(clRed), Rgb(clWhite)}));
   EXPECT_EQ(ColoursIn(twoTone, 75, 150), (std::set<QRgb>{Rgb(clWhite), Rgb(clBlack)}));
+}
+
+// The window's gauge (blue face, the default bar colour) half done, under desktop palettes whose
+// highlight is a mid-tone, dark or light: each caption pixel keeps 4.5 : 1 against the face
+// pixel beneath it, over the bar and over the rest; a highlight that allows it stays the bar.
+TEST(GaugePaintTest, CaptionStaysLegibleOverTheBarAndTheRest) {
+  const QPalette desktop = QApplication::palette();
+  struct Row {
+    const char* highlight;  // empty: the platform's own palette
+    bool kept;              // the bar shows the highlight itself
+  };
+  for (const Row& row : {Row{"", false}, Row{"#308cc6", false}, Row{"#3daee9", false},
+                         Row{"#000060", true}, Row{"#f0f0a0", true}}) {
+    SCOPED_TRACE(row.highlight);
+    QPalette palette = desktop;
+    if (*row.highlight != 0) palette.setColor(QPalette::Highlight, QColor(row.highlight));
+    QApplication::setPalette(palette);
+    TMMGauge gauge;
+    gauge.resize(154, 18);
+    gauge.SetBackColor(clBlue);
+    gauge.SetCaption(QStringLiteral("Decodificando.."));
+    gauge.SetProgress(50);
+    const QImage text = Render(gauge);
+    gauge.SetShowText(false);
+    const QImage face = Render(gauge);
+    if (*row.highlight != 0) {
+      EXPECT_EQ(face.pixel(4, 9) == QColor(row.highlight).rgb(), row.kept);
+    }
+    // Inside the one-pixel bevel the bar covers 76 of the 152 columns.
+    const int barEnd = 1 + 76;
+    double least[2] = {21, 21};
+    int pixels[2] = {0, 0};
+    for (int y = 1; y < 17; ++y) {
+      for (int x = 1; x < 153; ++x) {
+        if (text.pixel(x, y) == face.pixel(x, y)) continue;
+        const int part = x < barEnd ? 0 : 1;
+        ++pixels[part];
+        least[part] = std::min(least[part],
+                               ContrastRatio(QColor(text.pixel(x, y)), QColor(face.pixel(x, y))));
+      }
+    }
+    EXPECT_GT(pixels[0], 20);
+    EXPECT_GT(pixels[1], 20);
+    EXPECT_GE(least[0], kMinimumTextContrast) << "over the bar";
+    EXPECT_GE(least[1], kMinimumTextContrast) << "over the rest";
+  }
+  QApplication::setPalette(desktop);
+}
+
+TEST(GaugePaintTest, ContrastRatioFollowsRelativeLuminance) {
+  struct Row {
+    const char *a, *b;
+    double ratio;
+  };
+  for (const Row& row : {Row{"#000000", "#ffffff", 21.0}, Row{"#777777", "#777777", 1.0},
+                         Row{"#ffff00", "#0000ff", 8.0}, Row{"#cf7339", "#308cc6", 1.08},
+                         Row{"#ffff7f", "#000080", 15.14}}) {
+    EXPECT_NEAR(ContrastRatio(QColor(row.a), QColor(row.b)), row.ratio, 0.01) << row.a;
+    EXPECT_NEAR(ContrastRatio(QColor(row.b), QColor(row.a)), row.ratio, 0.01) << row.a;
+  }
 }
 
 }  // namespace
