@@ -15,11 +15,12 @@
 
 #include "cli/ChainConversion.h"
 #include "cli/MpegConversion.h"
-#include "cli/PartialFile.h"
 #include "cli/ResultTexts.h"
+#include "platform/PartialFile.h"
 
 namespace cli {
 namespace fs = std::filesystem;
+using platform::PartialFile;
 
 namespace {
 
