@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/NormalizationPass.h"
 
@@ -39,6 +41,9 @@ class TMMLevel;
 namespace playback {
 class TMMAudioPlayer;
 }
+namespace platform {
+class PartialFile;
+}
 
 namespace app {
 
@@ -56,6 +61,13 @@ inline constexpr const char* kIdleCaption = "Quelbarin Status";
 inline constexpr const char* kDecodingCaption = "Decodificando..";
 inline constexpr const char* kScanCaption = "Obtendo Dados..";
 inline constexpr const char* kPreviewOpenMessage = "Erro ao ler arquivo de áudio";
+// The conversion could not finish its WAV file (%1: the file's name); nothing was left under it.
+inline constexpr const char* kNoDiskSpaceMessage =
+    "Espaço insuficiente no disco para gravar o arquivo %1";
+inline constexpr const char* kFileWriteMessage = "Erro ao gravar o arquivo %1";
+// The chosen file is gone or cannot be read (%1: the file's name).
+inline constexpr const char* kFileMissingMessage = "O arquivo %1 não existe mais";
+inline constexpr const char* kFileUnreadableMessage = "O arquivo %1 não pode ser lido";
 
 class TForm1 : public QWidget, private NormalizeHost {
   Q_OBJECT
@@ -99,6 +111,7 @@ class TForm1 : public QWidget, private NormalizeHost {
   void Wire();
 
   void FormCreate();
+  void ReadOrigem();
   void FormShow();
   bool FormClose();  // false: closing refused
   void WriteSettings();
@@ -107,6 +120,11 @@ class TForm1 : public QWidget, private NormalizeHost {
   void TriggerBufferReady(stream::TObject* sender);
   void TriggerStop(stream::TObject* sender);
   void FinishConversion();
+  // Ends a conversion whose WAV file could not be completed: the window back at idle, then the
+  // message for the sink's or the rename's failure, naming the file.
+  void FailConversion(const std::string& sinkMessage);
+  // Shows why `path` cannot be used and returns false when it is gone or cannot be read.
+  static bool CheckReadable(const std::string& path);
   void Normalize(const std::string& fileName);
   void ReturnToIdle();
   void Timer1Timer();
@@ -140,6 +158,14 @@ class TForm1 : public QWidget, private NormalizeHost {
   playback::TMMAudioPlayer* play = nullptr;
   meters::TMMConnector* MMConnector1 = nullptr;
   std::unique_ptr<TNormalizationPass> pass_;
+  // The conversion's WAV file: its final name, and the temporary file the sink writes until it
+  // is complete (present from "Converter" until the run ends).
+  std::string target_;
+  std::unique_ptr<platform::PartialFile> partial_;
+  // A stored source folder that could not be shown (gone, or on a drive not plugged in), and the
+  // folder shown instead: closing keeps the stored one unless the user chose another folder.
+  std::optional<std::string> unappliedOrigem_;
+  QString origemFallback_;
 
   // Widgets; Qt's parent chain deletes them.
   QPushButton* Button1 = nullptr;
