@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <numeric>
+#include <vector>
 
 #include "app/FolderPaths.h"
 #include "app/InOutError.h"
