@@ -197,7 +197,10 @@ TEST_F(MainFormTest, ANameThatIsNotUtf8IsListedPlayedAndConvertedKeepingItsBytes
 
   ClickLine(*form, "Outline1", shown + ".mp3");
   EXPECT_TRUE(desktop_.messages.empty());  // the preview opened it
-  EXPECT_TRUE(Find<QPushButton>(*form, "BitBtn1")->isEnabled());
+  QTest::mouseClick(Find<QPushButton>(*form, "BitBtn1"), Qt::LeftButton);
+  auto* stop = Find<QPushButton>(*form, "BitBtn2");
+  EXPECT_TRUE(stop->isEnabled());  // playing
+  QTest::mouseClick(stop, Qt::LeftButton);
   EXPECT_EQ(Find<QLabel>(*form, "Label2")->text(), "Origem:" + source_ + "/" + shown + ".mp3");
   EXPECT_EQ(Find<QLabel>(*form, "Label1")->text(), "Destino:" + destination_ + shown + ".WAV");
   Convert(*form);
