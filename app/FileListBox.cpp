@@ -1,9 +1,19 @@
 #include "app/FileListBox.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <numeric>
+#include <vector>
 
 #include "app/FolderPaths.h"
+#include "app/InOutError.h"
+#include "app/NameRules.h"
 
 namespace app {
 namespace {
@@ -22,6 +32,24 @@ QStringList NameFilters(const QString& mask) {
 
 bool HasWildcard(const QString& name) {
   return name.contains('*') || name.contains('?');
+}
+
+// The names of `folder`'s entries that are regular files (or links to them) and not hidden, as
+// the file system's bytes. Read with readdir because Qt leaves out names that are not valid in
+// the locale's encoding.
+QList<QByteArray> RegularFileNames(const QString& folder) {
+  DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+  if (dir == nullptr) throw EInOutError::FromErrno(folder, errno);
+  QList<QByteArray> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+      names.append(QByteArray(entry->d_name));
+    }
+  }
+  ::closedir(dir);
+  return names;
 }
 
 }  // namespace
@@ -58,15 +86,32 @@ void TFileListBox::Update() {
 }
 
 void TFileListBox::ReadInto(const QString& folder, const QString& mask) {
-  RequireReadableFolder(folder);
-  // QDir::Files without QDir::System: regular files and links to them, no broken links, no
-  // devices; without QDir::Hidden: no dot files; without QDir::CaseSensitive: filters ignore case.
-  const QDir dir(folder, QString(), QDir::NoSort, QDir::Files | QDir::NoDotAndDotDot);
-  QStringList names = dir.entryList(NameFilters(mask), QDir::Files | QDir::NoDotAndDotDot);
-  SortIgnoringCase(names);
+  const QStringList filters = NameFilters(mask);
+  QList<QByteArray> names;
+  QStringList shown;
+  for (QByteArray& name : RegularFileNames(folder)) {
+    QString text = DisplayName(name);
+    // QDir::match ignores letter case; no mask at all lists every file.
+    if (!filters.isEmpty() && !QDir::match(filters, text)) continue;
+    names.append(std::move(name));
+    shown.append(std::move(text));
+  }
+  // List box order on the shown names; ties (two names shown alike) by their bytes.
+  std::vector<qsizetype> order(static_cast<std::size_t>(names.size()));
+  std::iota(order.begin(), order.end(), 0);
+  std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+    const int byText = QString::compare(shown[a], shown[b], Qt::CaseInsensitive);
+    if (byText != 0) return byText < 0;
+    return shown[a] != shown[b] ? shown[a] < shown[b] : names[a] < names[b];
+  });
   directory_ = folder;
   mask_ = mask;
-  items_ = std::move(names);
+  items_.clear();
+  names_.clear();
+  for (const qsizetype i : order) {
+    items_.append(shown[i]);
+    names_.append(names[i]);
+  }
   emit change();
 }
 

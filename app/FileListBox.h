@@ -1,10 +1,13 @@
 // The invisible file list: the files of one folder that match a mask, in list box order. It is
 // re-read only when told to (a new folder or file name, or Update); each successful re-read
 // emits change(). A folder that is missing or unreadable raises EInOutError and leaves the list
-// as it was.
+// as it was. Names are kept as the file system's bytes, so a name that is not valid UTF-8 is
+// listed too (shown with U+FFFD for its stray bytes) and can still be opened.
 // Threading: main thread only.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -39,7 +42,10 @@ class TFileListBox : public QObject {
   // Re-reads the folder now. Throws EInOutError.
   void Update();
 
+  // The names as shown: decoded, U+FFFD for every byte that is not UTF-8.
   QStringList Items() const { return items_; }
+  // The same names as the file system's bytes, in the same order, to open the files with.
+  QList<QByteArray> Names() const { return names_; }
 
  signals:
   // A re-read has finished (the items may or may not differ).
@@ -52,6 +58,7 @@ class TFileListBox : public QObject {
   QString mask_;
   QString directory_;
   QStringList items_;
+  QList<QByteArray> names_;
 };
 
 }  // namespace app

@@ -1,5 +1,9 @@
 #include "app/MainForm.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -13,6 +17,7 @@
 #include <QPalette>
 #include <QScreen>
 #include <QShowEvent>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -33,6 +38,7 @@
 #include "platform/Desktop.h"
 #include "platform/ExceptionHandler.h"
 #include "platform/MainThread.h"
+#include "platform/PartialFile.h"
 #include "playback/AudioPlayer.h"
 #include "sources/AudioFile.h"
 #include "stream/Component.h"
@@ -110,6 +116,28 @@ void Guarded(Handler&& handler) {
   } catch (...) {
     platform::HandleException(std::current_exception());
   }
+}
+
+// Applies one stored setting; when reading or applying it fails, the failure is reported and
+// `fallback` (its default) applied instead, so it costs no other setting.
+template <class Apply, class Fallback>
+void ApplySetting(Apply&& apply, Fallback&& fallback) {
+  try {
+    apply();
+  } catch (...) {
+    platform::HandleException(std::current_exception());
+    Guarded(fallback);
+  }
+}
+
+// Whether `path` names a regular file (or a link to one).
+bool IsFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+QString WithFileName(const char* text, const std::string& path) {
+  return QString::fromUtf8(text).arg(DisplayName(path));
 }
 
 }  // namespace
@@ -314,20 +342,50 @@ void TForm1::Wire() {
   Trigger_->OnStop = [this](stream::TObject* sender) { TriggerStop(sender); };
 }
 
-// Reads the four settings; an error ends the reading and leaves the trees as they are.
+// Reads the four settings, each on its own: a value that cannot be read or applied is reported
+// and gives way to its default, and the others are read all the same.
 void TForm1::FormCreate() {
-  const auto text = [](const TVariant& value) {
-    return QString::fromStdString(VariantToString(value));
-  };
-  DriveComboBox1->SetItemIndex(
-      VariantToInteger(LerRegistro(kSettingsKey, "Drive", kKindInteger, 0)));
-  DirectoryListBox1->SetDirectory(
-      text(LerRegistro(kSettingsKey, "Origem", kKindString, DefaultFolder())));
-  DirectoryEdit1->SetText(text(LerRegistro(kSettingsKey, "Destino", kKindString, DefaultFolder())));
-  CheckBox1->setChecked(
-      VariantToBool(LerRegistro(kSettingsKey, "Normalizar", kKindBoolean, false)));
+  const QString defaultFolder = QString::fromStdString(DefaultFolder());
+  ApplySetting(
+      [this] {
+        DriveComboBox1->SetItemIndex(
+            VariantToInteger(LerRegistro(kSettingsKey, "Drive", kKindInteger, 0)));
+      },
+      [this] { DriveComboBox1->SetItemIndex(0); });
+  ReadOrigem();
+  ApplySetting(
+      [this] {
+        DirectoryEdit1->SetText(QString::fromStdString(
+            VariantToString(LerRegistro(kSettingsKey, "Destino", kKindString, DefaultFolder()))));
+      },
+      [&] { DirectoryEdit1->SetText(defaultFolder); });
+  ApplySetting(
+      [this] {
+        CheckBox1->setChecked(
+            VariantToBool(LerRegistro(kSettingsKey, "Normalizar", kKindBoolean, false)));
+      },
+      [this] { CheckBox1->setChecked(false); });
   Outline1->Clear();
   Outline2->Clear();
+}
+
+// The source folder. One that is stored well but cannot be shown (a folder deleted, a drive not
+// plugged in) is kept for closing, unless the user picks another folder meanwhile.
+void TForm1::ReadOrigem() {
+  const QString defaultFolder = QString::fromStdString(DefaultFolder());
+  std::string stored;
+  ApplySetting(
+      [&] {
+        stored = VariantToString(LerRegistro(kSettingsKey, "Origem", kKindString, DefaultFolder()));
+      },
+      [&] { DirectoryListBox1->SetDirectory(defaultFolder); });
+  if (stored.empty()) return;
+  ApplySetting([&] { DirectoryListBox1->SetDirectory(QString::fromStdString(stored)); },
+               [&] {
+                 unappliedOrigem_ = stored;
+                 Guarded([&] { DirectoryListBox1->SetDirectory(defaultFolder); });
+                 origemFallback_ = DirectoryListBox1->Directory();
+               });
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -337,7 +395,7 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::FormShow() {
-  Outline1->SetLines(FileListBox1_->Items());
+  Outline1->SetLines(FileListBox1_->Items(), FileListBox1_->Names());
   RefreshDestination(DirectoryEdit1->Text());
 }
 
@@ -360,8 +418,11 @@ bool TForm1::FormClose() {
 void TForm1::WriteSettings() {
   try {
     GravarRegistro(kSettingsKey, "Drive", std::int32_t{DriveComboBox1->ItemIndex()}, kKindInteger);
-    GravarRegistro(kSettingsKey, "Origem", DirectoryListBox1->Directory().toStdString(),
-                   kKindString);
+    const QString folder = DirectoryListBox1->Directory();
+    GravarRegistro(
+        kSettingsKey, "Origem",
+        unappliedOrigem_ && folder == origemFallback_ ? *unappliedOrigem_ : folder.toStdString(),
+        kKindString);
     GravarRegistro(kSettingsKey, "Destino", DirectoryEdit1->Text().toStdString(), kKindString);
     GravarRegistro(kSettingsKey, "Normalizar", CheckBox1->isChecked(), kKindBoolean);
   } catch (...) {
@@ -377,14 +438,24 @@ void TForm1::Button1Click() {
   }
   play->StopPlayback();
   play->CloseFile();
-  const QString line = Outline1->SelectedLine();
-  if (line.isEmpty()) {
-    // Nothing to convert (an empty tree, or no line selected).
+  const QByteArray name = Outline1->SelectedName();
+  const std::string source = JoinFileName(DirectoryListBox1->Directory(), name);
+  if (name.isEmpty() || !CheckReadable(source)) {
+    // Nothing to convert (an empty tree, no line selected, or a file gone since it was listed).
     Button1->setEnabled(false);
     return;
   }
-  AudioFile_->SetFileName(JoinPath(DirectoryListBox1->Directory(), line).toStdString());
-  WaveFile_->Wave()->SetFileName(JoinPath(destination, WavName(line)).toStdString());
+  // The sink writes a temporary file beside the WAV file, which gets its name only when it is
+  // complete: a failed run leaves no truncated file under it and an earlier one as it was.
+  target_ = JoinFileName(destination, WavFileName(name));
+  auto partial = std::make_unique<platform::PartialFile>(target_);
+  partial->RemoveLeftovers();
+  // Only moves to a free name; a folder where nothing can be created fails at Start instead,
+  // with the sink's own message.
+  partial->ProbeCreate();
+  AudioFile_->SetFileName(source);
+  WaveFile_->Wave()->SetFileName(partial->Path().native());
+  partial_ = std::move(partial);
   BitBtn1->setEnabled(false);
   Gauge->SetMaxValue(100);
   Timer1_->start();
@@ -395,6 +466,7 @@ void TForm1::Button1Click() {
     Guarded([this] {
       if (!Trigger_->HasState(stream::TMMTrigger::tsClosed)) Trigger_->Close();
     });
+    partial_.reset();
     Guarded([this] { ReturnToIdle(); });
     throw;
   }
@@ -431,19 +503,51 @@ void TForm1::FinishConversion() {
   try {
     Trigger_->Close();
   } catch (...) {
+    partial_.reset();
     Guarded([this] { ReturnToIdle(); });
     throw;
   }
   Gauge->SetProgress(0);
   if (WaveFile_->Failed()) {
-    // The sink kept what it could write; say why it stopped, and normalize nothing.
-    platform::ShowErrorMessage(WaveFile_->FailureMessage());
-  } else if (CheckBox1->isChecked()) {
+    // The sink stopped before the end; what it wrote is not the file asked for.
+    FailConversion(WaveFile_->FailureMessage());
+    return;
+  }
+  std::string error;
+  if (partial_ != nullptr &&
+      partial_->Publish(true, error) != platform::PartialFile::Outcome::kPublished) {
+    FailConversion(wave::kWriteFailedMessage);
+    return;
+  }
+  partial_.reset();
+  if (CheckBox1->isChecked()) {
     Gauge->SetCaption(tr(kScanCaption));
-    Normalize(WaveFile_->Wave()->FileName());
+    Normalize(target_);
     return;
   }
   ReturnToIdle();
+}
+
+void TForm1::FailConversion(const std::string& sinkMessage) {
+  partial_.reset();  // removes the temporary file
+  // Idle first: the gauge must not show the run's caption while the message is up.
+  Guarded([this] { ReturnToIdle(); });
+  const char* text =
+      sinkMessage == wave::kDiskFullMessage ? kNoDiskSpaceMessage : kFileWriteMessage;
+  platform::ShowErrorMessage(WithFileName(text, target_).toStdString());
+}
+
+bool TForm1::CheckReadable(const std::string& path) {
+  // Non-blocking: a FIFO put in the file's place must not hang the window.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return true;
+  }
+  const bool gone = errno == ENOENT || errno == ENOTDIR;
+  platform::ShowMessage(
+      WithFileName(gone ? kFileMissingMessage : kFileUnreadableMessage, path).toStdString());
+  return false;
 }
 
 void TForm1::Normalize(const std::string& fileName) {
@@ -490,11 +594,11 @@ void TForm1::Image1Click() {
 }
 
 void TForm1::DirectoryListBox1MouseDown() {
-  Outline1->SetLines(FileListBox1_->Items());
+  Outline1->SetLines(FileListBox1_->Items(), FileListBox1_->Names());
 }
 
 void TForm1::FileListBox2Change() {
-  Outline2->SetLines(FileListBox2_->Items());
+  Outline2->SetLines(FileListBox2_->Items(), FileListBox2_->Names());
 }
 
 void TForm1::DirectoryEdit1AfterDialog(QString& name, bool&) {
@@ -509,21 +613,22 @@ void TForm1::RefreshDestination(const QString& path) {
 }
 
 void TForm1::Outline1Click() {
-  const QString line = Outline1->SelectedLine();
-  const QString source = JoinPath(DirectoryListBox1->Directory(), line);
-  Button1->setEnabled(!line.isEmpty() && QFileInfo(source).isFile());
+  const QByteArray name = Outline1->SelectedName();
+  const std::string source = JoinFileName(DirectoryListBox1->Directory(), name);
+  Button1->setEnabled(!name.isEmpty() && IsFile(source));
   if (Button1->isEnabled()) {
     play->StopPlayback();
     play->CloseFile();
     try {
-      play->OpenFile(source.toStdString());
+      play->OpenFile(source);
       BitBtn1->setEnabled(true);
     } catch (...) {
       platform::ShowMessage(kPreviewOpenMessage);
     }
   }
-  Label2->setText(tr("Origem:") + source);
-  Label1->setText(tr("Destino:") + JoinPath(DirectoryEdit1->Text(), WavName(line)));
+  Label2->setText(tr("Origem:") + DisplayName(source));
+  Label1->setText(tr("Destino:") +
+                  DisplayName(JoinFileName(DirectoryEdit1->Text(), WavFileName(name))));
   Outline1->SetColor(meters::clCream);
   Outline2->SetColor(meters::clWhite);
 }
@@ -531,13 +636,13 @@ void TForm1::Outline1Click() {
 void TForm1::Outline2Click() {
   Outline2->SetColor(meters::clCream);
   Outline1->SetColor(meters::clWhite);
-  const QString line = Outline2->SelectedLine();
-  const QString path = JoinPath(DirectoryEdit1->Text(), line);
-  if (line.isEmpty() || !QFileInfo(path).isFile()) return;
+  const QByteArray name = Outline2->SelectedName();
+  const std::string path = JoinFileName(DirectoryEdit1->Text(), name);
+  if (name.isEmpty() || !IsFile(path)) return;
   play->StopPlayback();
   play->CloseFile();
   try {
-    play->OpenFile(path.toStdString());
+    play->OpenFile(path);
   } catch (...) {
     platform::ShowMessage(kPreviewOpenMessage);
   }
@@ -550,6 +655,13 @@ void TForm1::Outline1DblClick() {
 }
 
 void TForm1::BitBtn1Click() {
+  // A file deleted (or locked away) since it was chosen: say so rather than fail inside the player.
+  const std::string file = play->FileName();
+  if (!file.empty() && !CheckReadable(file)) {
+    play->CloseFile();
+    BitBtn1->setEnabled(false);
+    return;
+  }
   play->Play();
 }
 

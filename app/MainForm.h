@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/NormalizationPass.h"
@@ -40,6 +42,9 @@ class TMMLevel;
 namespace playback {
 class TMMAudioPlayer;
 }
+namespace platform {
+class PartialFile;
+}
 
 namespace app {
 
@@ -63,6 +68,16 @@ inline constexpr const char* kPreviewOpenMessage =
 inline constexpr const char* kIdleCaption = QT_TRANSLATE_NOOP("app::TForm1", "Quelbarin Status");
 inline constexpr const char* kDecodingCaption = QT_TRANSLATE_NOOP("app::TForm1", "Decodificando..");
 inline constexpr const char* kScanCaption = QT_TRANSLATE_NOOP("app::TForm1", "Obtendo Dados..");
+// The conversion could not finish its WAV file (%1: the file's name); nothing was left under it.
+inline constexpr const char* kNoDiskSpaceMessage =
+    QT_TRANSLATE_NOOP("Messages", "Espaço insuficiente no disco para gravar o arquivo %1");
+inline constexpr const char* kFileWriteMessage =
+    QT_TRANSLATE_NOOP("Messages", "Erro ao gravar o arquivo %1");
+// The chosen file is gone or cannot be read (%1: the file's name).
+inline constexpr const char* kFileMissingMessage =
+    QT_TRANSLATE_NOOP("Messages", "O arquivo %1 não existe mais");
+inline constexpr const char* kFileUnreadableMessage =
+    QT_TRANSLATE_NOOP("Messages", "O arquivo %1 não pode ser lido");
 
 class TForm1 : public QWidget, private NormalizeHost {
   Q_OBJECT
@@ -109,6 +124,7 @@ class TForm1 : public QWidget, private NormalizeHost {
   void SetUpAccess();
 
   void FormCreate();
+  void ReadOrigem();
   void FormShow();
   bool FormClose();  // false: closing refused
   void WriteSettings();
@@ -117,6 +133,11 @@ class TForm1 : public QWidget, private NormalizeHost {
   void TriggerBufferReady(stream::TObject* sender);
   void TriggerStop(stream::TObject* sender);
   void FinishConversion();
+  // Ends a conversion whose WAV file could not be completed: the window back at idle, then the
+  // message for the sink's or the rename's failure, naming the file.
+  void FailConversion(const std::string& sinkMessage);
+  // Shows why `path` cannot be used and returns false when it is gone or cannot be read.
+  static bool CheckReadable(const std::string& path);
   void Normalize(const std::string& fileName);
   void ReturnToIdle();
   void Timer1Timer();
@@ -150,6 +171,14 @@ class TForm1 : public QWidget, private NormalizeHost {
   playback::TMMAudioPlayer* play = nullptr;
   meters::TMMConnector* MMConnector1 = nullptr;
   std::unique_ptr<TNormalizationPass> pass_;
+  // The conversion's WAV file: its final name, and the temporary file the sink writes until it
+  // is complete (present from "Converter" until the run ends).
+  std::string target_;
+  std::unique_ptr<platform::PartialFile> partial_;
+  // A stored source folder that could not be shown (gone, or on a drive not plugged in), and the
+  // folder shown instead: closing keeps the stored one unless the user chose another folder.
+  std::optional<std::string> unappliedOrigem_;
+  QString origemFallback_;
 
   // Widgets; Qt's parent chain deletes them.
   QPushButton* Button1 = nullptr;

@@ -7,13 +7,19 @@
 namespace app {
 namespace {
 
-// Messages of the normalization pass: fixed words around a file name, then at times the
-// system's reason (": No space left on device").
+// Messages with a file name: fixed words around the name, then at times the system's reason (": No
+// space left on device").
 constexpr const char* kPatterns[] = {
     QT_TRANSLATE_NOOP("Messages", "Erro gravando \"%1\""),
     QT_TRANSLATE_NOOP("Messages", "Não foi possível substituir \"%1\" pelo arquivo normalizado"),
     QT_TRANSLATE_NOOP("Messages", "Não foi possível completar \"%1\""),
+    QT_TRANSLATE_NOOP("Messages", "Não foi possível criar \"%1\""),
     QT_TRANSLATE_NOOP("Messages", "Erro lendo \"%1\": os dados terminam antes do esperado"),
+    // The conversion's and the preview's messages about one file.
+    QT_TRANSLATE_NOOP("Messages", "Espaço insuficiente no disco para gravar o arquivo %1"),
+    QT_TRANSLATE_NOOP("Messages", "Erro ao gravar o arquivo %1"),
+    QT_TRANSLATE_NOOP("Messages", "O arquivo %1 não existe mais"),
+    QT_TRANSLATE_NOOP("Messages", "O arquivo %1 não pode ser lido"),
 };
 
 const QRegularExpression& Placeholder() {

@@ -1,17 +1,27 @@
-// The window's file-name rules: joining a folder and a name, and the WAV name of a source.
+// The window's file-name rules: joining a folder and a name, the WAV name of a source, and the
+// text shown for a name. Names are the file system's bytes, which need not be valid UTF-8
+// (archives copied from old systems carry Latin-1 names such as "caf\xe9.mp3"): the lists keep
+// them to open the files, and the window shows them with U+FFFD for every byte that is not UTF-8.
 // Threading: none (pure functions).
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <string>
 
 namespace app {
 
-// `folder` and `name` with exactly one '/' between them (a folder text typed without its
-// trailing '/' still names a file inside that folder; the root "/" is not doubled).
-QString JoinPath(const QString& folder, const QString& name);
+// `name` as text to show: decoded as UTF-8, each byte that is not UTF-8 shown as U+FFFD.
+QString DisplayName(const QByteArray& name);
+QString DisplayName(const std::string& name);
 
-// The name a conversion writes for the source line `line`: the line without its last three
-// characters, then "WAV" ("Song.mp3" → "Song.WAV"; the base name keeps its case and its dot).
-QString WavName(const QString& line);
+// The bytes of `folder` (the system's spelling of it) and the raw `name`, with exactly one '/'
+// between them unless the folder is empty.
+std::string JoinFileName(const QString& folder, const QByteArray& name);
+
+// The name a conversion writes for the raw source name `name`: the name without its last three
+// characters (a character is a whole UTF-8 sequence or one byte that is not UTF-8), then "WAV".
+// The other bytes stay as they were: "caf\xe9.mp3" gives "caf\xe9.WAV".
+QByteArray WavFileName(const QByteArray& name);
 
 }  // namespace app

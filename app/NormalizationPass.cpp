@@ -85,6 +85,26 @@ void ReplaceFile(const std::string& temp, const std::string& target) {
   SyncFolderOf(target);
 }
 
+// Creates the temporary file for `target` exclusively and returns its name: TempFileName(target)
+// when no file of that name exists, otherwise "<base>-1.TMP", "<base>-2.TMP", ... A file that is
+// there already is never opened, so a user's own ".TMP" file survives the pass.
+std::string ClaimTempFile(const std::string& target) {
+  constexpr int kMaxAttempts = 1000;
+  const std::string first = TempFileName(target);
+  const std::string base = first.substr(0, first.size() - 4);  // without ".TMP"
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    const std::string name = attempt == 0 ? first : base + "-" + std::to_string(attempt) + ".TMP";
+    if (name == target) continue;  // never the file being read
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) ThrowSystemError(errno, "Não foi possível criar " + Quoted(name));
+  }
+  ThrowSystemError(EEXIST, "Não foi possível criar " + Quoted(first));
+}
+
 // Clears a flag when the scope ends, however it ends.
 class ScopedFlag {
  public:
@@ -135,9 +155,8 @@ bool TNormalizationPass::Normalize(const std::string& fileName) {
     // A file already at full scale needs nothing; a silent one has no gain that would help.
     if (peak > 0 && peak < fullScale) {
       src.SetPosition(0);
-      tempPath = TempFileName(target);
-      if (tempPath == target) tempPath += ".TMP";  // never write over the file being read
-      dst.CreateWaveFile(tempPath, format);
+      tempPath = ClaimTempFile(target);
+      dst.CreateWaveFile(tempPath, format);  // writes over the empty file just claimed
       host_.SetGaugeCaption(QString::fromUtf8(kNormalizeCaption));
       WriteScaled(src, dst, bits, peak);
       src.CloseFile();

@@ -1,7 +1,8 @@
 // The normalization pass: scales every sample of a PCM WAV file by one common gain so that its
 // largest magnitude reaches full scale (32767 for 16-bit, 127 around the centre for 8-bit).
-// It scans the file for its peak, writes the scaled samples to a ".TMP" file beside it, then
-// replaces the file with that one in a single rename, so the original survives any failure.
+// It scans the file for its peak, writes the scaled samples to a ".TMP" file beside it (created
+// exclusively: a name of its own when that file exists already), then replaces the file with that
+// one in a single rename, so the original survives any failure.
 // Threading: main thread only; the host's callbacks are made on it, between 4096-byte blocks.
 #pragma once
 
@@ -66,8 +67,8 @@ class TNormalizationPass {
   bool running_ = false;
 };
 
-// The name of the temporary file for `fileName`: the extension (from the last '.' after the
-// last '/') replaced by ".TMP", or ".TMP" appended when there is none.
+// The first name tried for the temporary file of `fileName`: the extension (from the last '.' after
+// the last '/') replaced by ".TMP", or ".TMP" appended when there is none.
 std::string TempFileName(const std::string& fileName);
 
 }  // namespace app

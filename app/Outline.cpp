@@ -1,5 +1,6 @@
 #include "app/Outline.h"
 
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -33,13 +34,14 @@ TOutline::TOutline(QWidget* parent)
   SetColor(color_);
 }
 
-void TOutline::SetLines(const QStringList& lines) {
+void TOutline::SetLines(const QStringList& lines, const QList<QByteArray>& names) {
   clear();
   QList<QTreeWidgetItem*> items;
   items.reserve(lines.size());
-  for (const QString& line : lines) {
-    auto* item = new QTreeWidgetItem(QStringList{line});
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    auto* item = new QTreeWidgetItem(QStringList{lines[i]});
     if (!leafPicture_.isNull()) item->setData(0, Qt::DecorationRole, leafPicture_);
+    if (i < names.size()) item->setData(0, kNameRole, names[i]);
     items.append(item);
   }
   addTopLevelItems(items);
@@ -55,6 +57,13 @@ QStringList TOutline::Lines() const {
 QString TOutline::SelectedLine() const {
   const QList<QTreeWidgetItem*> items = selectedItems();
   return items.isEmpty() ? QString() : items.first()->text(0);
+}
+
+QByteArray TOutline::SelectedName() const {
+  const QList<QTreeWidgetItem*> items = selectedItems();
+  if (items.isEmpty()) return {};
+  const QVariant name = items.first()->data(0, kNameRole);
+  return name.isValid() ? name.toByteArray() : QFile::encodeName(items.first()->text(0));
 }
 
 void TOutline::SetLeafPicture(const QPixmap& picture) {

@@ -25,12 +25,19 @@ class TOutline : public QTreeWidget {
 
   explicit TOutline(QWidget* parent = nullptr);
 
+  // The item role that holds the file name bytes behind a line.
+  static constexpr int kNameRole = Qt::UserRole;
+
   // Clears the tree and adds one top-level item per line, all at once; nothing is selected.
-  void SetLines(const QStringList& lines);
+  // `names`, when given, holds the file name bytes behind each line (a line shows them decoded).
+  void SetLines(const QStringList& lines, const QList<QByteArray>& names = {});
   void Clear() { clear(); }
   QStringList Lines() const;
   // The text of the selected item; empty when none is selected.
   QString SelectedLine() const;
+  // The file name bytes of the selected item (its line in the system's encoding when the tree
+  // was given no names); empty when none is selected.
+  QByteArray SelectedName() const;
 
   // The picture every item shows, stretched to the item height.
   void SetLeafPicture(const QPixmap& picture);

@@ -15,12 +15,13 @@
 
 #include "cli/MpegSource.h"
 #include "cli/OutputStage.h"
-#include "cli/PartialFile.h"
 #include "cli/ResultTexts.h"
 #include "cli/WaveSource.h"
+#include "platform/PartialFile.h"
 
 namespace cli {
 namespace fs = std::filesystem;
+using platform::PartialFile;
 
 namespace {
 

@@ -5,10 +5,12 @@
 #include <cerrno>
 #include <system_error>
 
-#include "cli/PartialFile.h"
 #include "cli/ResultTexts.h"
+#include "platform/PartialFile.h"
 
 namespace cli {
+
+using platform::PartialFile;
 namespace fs = std::filesystem;
 
 ConversionResult FileCopier::Copy(const fs::path& source, const fs::path& destination,

@@ -11,10 +11,12 @@
 #include <string_view>
 #include <system_error>
 
-#include "cli/PartialFile.h"
 #include "cli/WaveProbe.h"
+#include "platform/PartialFile.h"
 
 namespace cli {
+
+using platform::PartialFile;
 namespace fs = std::filesystem;
 
 namespace {

@@ -35,6 +35,26 @@
         <source>Erro lendo &quot;%1&quot;: os dados terminam antes do esperado</source>
         <translation>Error reading &quot;%1&quot;: the data ends early</translation>
     </message>
+    <message>
+        <source>Espaço insuficiente no disco para gravar o arquivo %1</source>
+        <translation>Not enough disk space to write the file %1</translation>
+    </message>
+    <message>
+        <source>Erro ao gravar o arquivo %1</source>
+        <translation>Error writing the file %1</translation>
+    </message>
+    <message>
+        <source>O arquivo %1 não existe mais</source>
+        <translation>The file %1 no longer exists</translation>
+    </message>
+    <message>
+        <source>O arquivo %1 não pode ser lido</source>
+        <translation>The file %1 cannot be read</translation>
+    </message>
+    <message>
+        <source>Não foi possível criar &quot;%1&quot;</source>
+        <translation>Could not create &quot;%1&quot;</translation>
+    </message>
 </context>
 <context>
     <name>app::TDirectoryEdit</name>

@@ -1,7 +1,9 @@
 // The classic widgets on real folders: file list masks and order, the input/output error that
 // leaves a list as it was, path parsing, the folder list's layout and double-click, the drive
 // box's volumes and links, the tree's selection and signals, the directory edit's chooser.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -95,6 +97,31 @@ TEST_F(ClassicWidgetFolder, FileListReadsOnlyWhenTold) {
   EXPECT_FALSE(list.Items().contains("new.mp3"));
   list.Update();
   EXPECT_TRUE(list.Items().contains("new.mp3"));
+}
+
+TEST_F(ClassicWidgetFolder, FileListKeepsTheBytesOfANameThatIsNotUtf8) {
+  // Latin-1 "é", as names copied from old systems have it; made with the bytes themselves.
+  const QByteArray latin1 = "caf\xe9.mp3";
+  const QByteArray path = QFile::encodeName(root_) + '/' + latin1;
+  const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  // Qt's clean-up of the folder skips names that are not UTF-8.
+  const struct Removed {
+    QByteArray path;
+    ~Removed() { ::unlink(path.constData()); }
+  } removed{path};
+  TFileListBox list("*.mp3");
+  list.SetDirectory(root_);
+  const QString shown = QString::fromUtf8("caf\xef\xbf\xbd.mp3");
+  EXPECT_EQ(list.Items(), (QStringList{"b.MP3", shown, "link.mp3", "Song.mp3"}));
+  EXPECT_EQ(list.Names(), (QList<QByteArray>{"b.MP3", latin1, "link.mp3", "Song.mp3"}));
+
+  TOutline tree;
+  tree.SetLines(list.Items(), list.Names());
+  tree.topLevelItem(1)->setSelected(true);
+  EXPECT_EQ(tree.SelectedLine(), shown);
+  EXPECT_EQ(tree.SelectedName(), latin1);
 }
 
 TEST_F(ClassicWidgetFolder, MissingFolderRaisesAndLeavesListAndTreeAsTheyWere) {

@@ -33,7 +33,7 @@
 #include "meters/Level.h"
 #include "platform/WaveOutApi.h"
 #include "stream/Trigger.h"
-#include "tests/app/RecordingDesktop.h"
+#include "tests/app/MainFormFixture.h"
 #include "tests/sources/ChainConversion.h"
 #include "wave/Wave.h"
 #include "wave/WaveFile.h"
@@ -41,90 +41,11 @@
 namespace app {
 namespace {
 
-const QString kFixtures = QStringLiteral(QD_MP3_FIXTURES);
-constexpr int kConversionTimeoutMs = 60000;
-
+using test::kConversionTimeoutMs;
+using test::kFixtures;
+using test::MainFormTest;
 using Wav = sources::test::Pcm16;
 using sources::test::ReadWav;
-
-class MainFormTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    qputenv("XDG_CONFIG_HOME", dir_.filePath("config").toLocal8Bit());
-    source_ = dir_.filePath("Musica");
-    destination_ = dir_.filePath("Saida") + "/";
-    ASSERT_TRUE(QDir().mkpath(source_));
-    ASSERT_TRUE(QDir().mkpath(destination_));
-    for (const char* name : {"cbr44_joint.mp3", "vbr16_mono.mp3"}) {
-      ASSERT_TRUE(QFile::copy(kFixtures + "/" + name, source_ + "/" + name));
-    }
-  }
-
-  void StoreFolders() {
-    GravarRegistro(kSettingsKey, "Origem", source_.toStdString(), kKindString);
-    GravarRegistro(kSettingsKey, "Destino", destination_.toStdString(), kKindString);
-  }
-
-  std::unique_ptr<TForm1> OpenWindow() {
-    auto form = std::make_unique<TForm1>();
-    form->show();
-    return form;
-  }
-
-  template <class T>
-  static T* Find(TForm1& form, const char* name) {
-    T* widget = form.findChild<T*>(name);
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
-
-  static void ClickLine(TForm1& form, const char* tree, const QString& line) {
-    auto* outline = Find<TOutline>(form, tree);
-    const QList<QTreeWidgetItem*> items = outline->findItems(line, Qt::MatchExactly);
-    ASSERT_EQ(items.size(), 1) << line.toStdString();
-    QTest::mouseClick(outline->viewport(), Qt::LeftButton, {},
-                      outline->visualItemRect(items.front()).center());
-  }
-
-  // Clicks "Converter" and waits until the window is idle again; returns the gauge captions
-  // seen meanwhile.
-  static std::vector<QString> Convert(TForm1& form) {
-    auto* gauge = Find<meters::TMMGauge>(form, "Gauge");
-    std::vector<QString> captions;
-    const auto record = [&] {
-      if (captions.empty() || captions.back() != gauge->Caption()) {
-        captions.push_back(gauge->Caption());
-      }
-    };
-    QTimer watcher;
-    QObject::connect(&watcher, &QTimer::timeout, record);
-    watcher.start(0);
-    QTest::mouseClick(Find<QPushButton>(form, "Button1"), Qt::LeftButton);
-    record();  // the run's stop comes through the event loop, which has not run yet
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Busy(); }, kConversionTimeoutMs));
-    watcher.stop();
-    record();
-    return captions;
-  }
-
-  QString ConvertWithCommandLine(const QString& mp3) {
-    const QString out = dir_.filePath("cli");
-    QProcess process;
-    process.start(QStringLiteral(QD_CONVERT_PROGRAM), {"-q", "-o", out, "--", mp3});
-    EXPECT_TRUE(process.waitForFinished(kConversionTimeoutMs));
-    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    return out + "/" + QFileInfo(mp3).completeBaseName() + ".WAV";
-  }
-
-  QTemporaryDir dir_;
-  // The trigger's stop message reaches the window through the dispatcher inside Qt's loop, as
-  // in the program.
-  QtDispatcherHook dispatcherHook_;
-  QString source_;
-  QString destination_;
-  test::RecordingDesktop desktop_;
-};
 
 TEST_F(MainFormTest, ConvertsTheSelectedFileLikeTheCommandLineConverter) {
   StoreFolders();
@@ -246,41 +167,18 @@ TEST_F(MainFormTest, SettingsSurviveClosingAndReopening) {
   EXPECT_TRUE(desktop_.Errors().empty());
 }
 
-TEST_F(MainFormTest, WrongTypeSettingIsShownAndTheWindowStillOpens) {
-  StoreFolders();
-  GravarRegistro(kSettingsKey, "Drive", std::string("C:"), kKindString);
-  auto form = OpenWindow();
-  ASSERT_EQ(desktop_.Errors().size(), 1u);
-  EXPECT_NE(desktop_.Errors().front().find("Drive"), std::string::npos);
-  // The settings after the failing one are not applied.
-  EXPECT_NE(Find<TDirectoryEdit>(*form, "DirectoryEdit1")->Text(), destination_);
-  EXPECT_TRUE(form->isVisible());
-}
-
 TEST_F(MainFormTest, AFailedStartLeavesTheWindowIdleAndClosable) {
+  // A text file named like an MP3: the chain cannot open it.
+  ASSERT_TRUE(QFile::copy(kFixtures + "/text.mp3", source_ + "/text.mp3"));
   StoreFolders();
-  // A folder where the WAV file should go: the sink cannot create it.
-  ASSERT_TRUE(QDir().mkpath(destination_ + "cbr44_joint.WAV"));
   auto form = OpenWindow();
-  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
+  ClickLine(*form, "Outline1", "text.mp3");
   QTest::mouseClick(Find<QPushButton>(*form, "Button1"), Qt::LeftButton);
   EXPECT_EQ(desktop_.Errors().size(), 1u);
+  EXPECT_EQ(QDir(destination_).entryList(QDir::Files | QDir::Hidden), QStringList());
   EXPECT_FALSE(form->Busy());
   EXPECT_TRUE(Find<QPushButton>(*form, "Button1")->isEnabled());
   EXPECT_TRUE(Find<TOutline>(*form, "Outline1")->isEnabled());
-  EXPECT_TRUE(form->close());
-}
-
-TEST_F(MainFormTest, AFullDiskIsReportedAndNothingIsNormalized) {
-  StoreFolders();
-  GravarRegistro(kSettingsKey, "Normalizar", true, kKindBoolean);
-  auto form = OpenWindow();
-  form->WaveFile().SetFreeSpaceQuery([](const std::string&) { return std::uint64_t{0}; });
-  ClickLine(*form, "Outline1", "cbr44_joint.mp3");
-  const std::vector<QString> captions = Convert(*form);
-  EXPECT_EQ(desktop_.Errors(), std::vector<std::string>{wave::kDiskFullMessage});
-  EXPECT_EQ(std::find(captions.begin(), captions.end(), QString(kScanCaption)), captions.end());
-  EXPECT_EQ(captions.back(), kIdleCaption);
   EXPECT_TRUE(form->close());
 }
 

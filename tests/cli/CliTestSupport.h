@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/PartialFile.h"
+#include "platform/PartialFile.h"
 
 namespace cli::test {
 
 namespace fs = std::filesystem;
+using platform::PartialFile;
 
 inline fs::path Fixture(const std::string& name) {
   return fs::path(QD_MP3_FIXTURES) / name;

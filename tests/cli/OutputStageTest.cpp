@@ -12,7 +12,7 @@
 #include "cli/FloatSamples.h"
 #include "cli/LibraryMessages.h"
 #include "cli/LoudnessMeter.h"
-#include "cli/PartialFile.h"
+#include "platform/PartialFile.h"
 #include "tests/cli/CliTestSupport.h"
 #include "wave/WaveIO.h"
 
@@ -281,7 +281,7 @@ TEST_F(OutputStageTest, ASourceThatCannotBeCutIsDecodedAgainInOneRunOnce) {
     settings.parts = 2;
     UncuttableSource source(tone);
     OutputStage stage(settings, nullptr, nullptr, {});
-    PartialFile partial(dir / "out.WAV");
+    platform::PartialFile partial(dir / "out.WAV");
     const ConversionResult r = stage.Run(source, dir / "out.WAV", partial.Path());
     ASSERT_EQ(r.status, ConversionResult::kConverted) << r.reason;
     EXPECT_EQ(source.passes, row.passes);

@@ -1,4 +1,4 @@
-#include "cli/PartialFile.h"
+#include "platform/PartialFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace cli {
+namespace platform {
 namespace fs = std::filesystem;
 
 namespace {
@@ -137,4 +137,4 @@ void PartialFile::Remove() const {
   ::unlink(path_.c_str());
 }
 
-}  // namespace cli
+}  // namespace platform

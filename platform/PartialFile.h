@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-namespace cli {
+namespace platform {
 
 class PartialFile {
  public:
@@ -51,4 +51,4 @@ class PartialFile {
   bool published_ = false;
 };
 
-}  // namespace cli
+}  // namespace platform
