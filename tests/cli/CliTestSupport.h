@@ -2,7 +2,9 @@
 // is a complete PCM WAVE file.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -73,6 +75,28 @@ class TmpfsMount {
 };
 
 // Files under `folder` whose name is that of a partial output.
+// Starts `binary` with `args` in `cwd`: standard input and error on /dev/null, standard output
+// into `out` (relative to `cwd`; empty: /dev/null), under a file size limit when `maxFileBytes`
+// is not 0. Returns its process id.
+inline pid_t StartProgram(const char* binary, const std::vector<std::string>& args,
+                          const fs::path& cwd, const fs::path& out = {}, rlim_t maxFileBytes = 0) {
+  std::vector<char*> argv{const_cast<char*>(binary)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  const int null = ::open("/dev/null", O_RDWR);
+  ::dup2(null, 0);
+  ::dup2(out.empty() ? null : ::open((cwd / out).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+  ::dup2(null, 2);
+  if (maxFileBytes != 0) {
+    const rlimit limit{maxFileBytes, maxFileBytes};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
+  ::_exit(127);
+}
+
 inline std::vector<fs::path> PartialFiles(const fs::path& folder) {
   std::vector<fs::path> found;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {

@@ -62,19 +62,7 @@ Outcome RunConverter(const std::vector<std::string>& args, const fs::path& cwd,
 // `maxFileBytes` is not 0); returns its process id.
 pid_t StartConverter(const std::vector<std::string>& args, const fs::path& cwd,
                      rlim_t maxFileBytes = 0) {
-  std::vector<char*> argv{const_cast<char*>(QD_CONVERT_BINARY)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  const int null = ::open("/dev/null", O_RDWR);
-  for (int fd = 0; fd < 3; ++fd) ::dup2(null, fd);
-  if (maxFileBytes != 0) {
-    const rlimit limit{maxFileBytes, maxFileBytes};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
-  ::_exit(127);
+  return test::StartProgram(QD_CONVERT_BINARY, args, cwd, {}, maxFileBytes);
 }
 
 std::string Error(const std::string& source, const std::string& reason) {

@@ -30,17 +30,7 @@ constexpr auto kPatience = std::chrono::seconds(120);
 // Starts the program in `cwd` with standard output into `out` (or discarded) and standard error
 // discarded; returns its process id.
 pid_t Start(const std::vector<std::string>& args, const fs::path& cwd, const fs::path& out = {}) {
-  std::vector<char*> argv{const_cast<char*>(QD_CONVERT_BINARY)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  const int null = ::open("/dev/null", O_RDWR);
-  ::dup2(null, 0);
-  ::dup2(out.empty() ? null : ::open((cwd / out).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-  ::dup2(null, 2);
-  if (::chdir(cwd.c_str()) == 0) ::execv(argv[0], argv.data());
-  ::_exit(127);
+  return test::StartProgram(QD_CONVERT_BINARY, args, cwd, out);
 }
 
 int Wait(pid_t pid) {
