@@ -128,8 +128,11 @@ void TDirectoryListBox::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TDirectoryListBox::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Enter opens the folder as a double-click does, and the window hears of it as of a press,
+    // so that a keyboard user's folder shows its files too.
     OpenItem(currentItem());
     event->accept();
+    emit mouseDown();
     return;
   }
   QListWidget::keyPressEvent(event);

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include "app/Funcoes.h"
 #include "app/MainForm.h"
@@ -37,8 +38,9 @@ TEST(WindowKeyboard, ConvertsAFileAndOpensTheAboutWindowWithoutTheMouse) {
   const QString destination = dir.filePath("Saida") + "/";
   ASSERT_TRUE(QDir().mkpath(source));
   ASSERT_TRUE(QDir().mkpath(destination));
-  ASSERT_TRUE(
-      QFile::copy(QStringLiteral(QD_MP3_FIXTURES "/vbr16_mono.mp3"), source + "/vbr16_mono.mp3"));
+  ASSERT_TRUE(QDir().mkpath(source + "/Album"));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(QD_MP3_FIXTURES "/vbr16_mono.mp3"),
+                          source + "/Album/vbr16_mono.mp3"));
   GravarRegistro(kSettingsKey, "Origem", source.toStdString(), kKindString);
   GravarRegistro(kSettingsKey, "Destino", destination.toStdString(), kKindString);
   QtDispatcherHook dispatcherHook;
@@ -66,6 +68,15 @@ TEST(WindowKeyboard, ConvertsAFileAndOpensTheAboutWindowWithoutTheMouse) {
   EXPECT_EQ(walk.join(' ').toStdString(),
             "DriveComboBox1 DirectoryListBox1 Outline1 edit button CheckBox1 Outline2 Image1 "
             "BitBtn3 DriveComboBox1");
+
+  // The folder list: Enter on the subfolder (the last line) opens it and lists its file.
+  ASSERT_TRUE(TabTo("DirectoryListBox1"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  auto* sourceTree = form.findChild<QTreeWidget*>("Outline1");
+  ASSERT_NE(sourceTree, nullptr);
+  ASSERT_EQ(sourceTree->topLevelItemCount(), 1);
+  EXPECT_EQ(sourceTree->topLevelItem(0)->text(0).toStdString(), "vbr16_mono.mp3");
 
   // The source tree: Space chooses the item the focus arrived on, which enables "Converter".
   ASSERT_TRUE(TabTo("Outline1"));
