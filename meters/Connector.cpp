@@ -455,7 +455,6 @@ void TMMConnector::Refresh() {
   QPointer<TMMLevel> feed[2];
   std::int32_t window = 0;
   int count = 0;
-  bool inFlight = false;
   // Taken out while the meters read it, so that a refresh from one of their handlers has its
   // own; kept for the next round, so a round allocates nothing.
   std::vector<std::uint8_t> slices = std::move(feed_);
@@ -469,18 +468,18 @@ void TMMConnector::Refresh() {
       const std::int64_t bytesPerSecond =
           synchronize_.load() && meterFormat_ ? meterFormat_->nAvgBytesPerSec : 0;
       count = slices_.Take(Now(), window, bytesPerSecond, slices);
-      inFlight = true;
       feed[0] = levels_[0];
       feed[1] = levels_[1];
       levelSlices_ += count;
     }
   }
-  // Each meter reads its own channel from the same windows, one after another.
+  // Each meter reads its own channel from the same windows, one after another; with sound in
+  // flight but no window due yet, a held peak still moves (the meters are set only then).
   for (const QPointer<TMMLevel>& level : feed) {
     if (!level) continue;
     if (count > 0) {
       level->FeedLevels(slices.data(), count, window);
-    } else if (inFlight) {
+    } else {
       level->FeedNothing();
     }
   }
