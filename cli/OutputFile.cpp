@@ -47,7 +47,7 @@ std::optional<ConversionResult> OutputFile::Create(const fs::path& partial,
   if (reserve) {
     // The data chunk is made its full length first (a hole), then filled at its places.
     const auto bytes = static_cast<std::int64_t>(maxDataBytes);
-    if (wave::WaveIOReserveData(handle_.get(), bytes) != bytes) {
+    if (bytes > 0 && wave::WaveIOReserveData(handle_.get(), bytes) != bytes) {
       return WriteFailed(destination_, platform::mmioLastWriteError(), wave::kWriteFailedMessage);
     }
     reserved_ = true;
@@ -73,11 +73,30 @@ bool OutputFile::WriteAt(const unsigned char* bytes, std::size_t count, std::uin
     written_ += n;
     return true;
   }
+  Fail();
+  return false;
+}
+
+std::int64_t OutputFile::CopyAt(int sourceFd, std::int64_t sourceOffset, std::int64_t count,
+                                std::uint64_t at) {
+  if (failed_) return -1;
+  if (count <= 0) return 0;
+  platform::mmioClearWriteError();
+  const std::int64_t n = wave::WaveIOCopyAt(handle_.get(), sourceFd, sourceOffset, count, at);
+  // A short copy without an error is the source's end; the caller decides what that means.
+  if (n < 0 || (n < count && platform::mmioLastWriteError() != 0)) {
+    Fail();
+    return -1;
+  }
+  written_ += n;
+  return n;
+}
+
+void OutputFile::Fail() {
   // The file system's reason is on this thread only.
   int none = 0;
   writeError_.compare_exchange_strong(none, platform::mmioLastWriteError());
   failed_ = true;
-  return false;
 }
 
 ConversionResult OutputFile::WriteFailure() const {

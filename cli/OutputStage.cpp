@@ -36,6 +36,7 @@ struct OutputStage::Writing {
   DecodePass pass;
   std::optional<double> gain;
   bool quantize = false;  // float samples quantized here, else written as they come
+  bool copy = false;      // samples the source stores as the output's, copied file to file
   int outputBytes = 2;    // per sample in the file
   std::vector<std::optional<Quantizer>> quantizers;  // one per segment
   std::vector<std::vector<unsigned char>> buffers;   // one per segment, for quantized samples
@@ -111,6 +112,9 @@ OutputStage::WriteOutcome OutputStage::Write(PcmSource& source, const fs::path& 
   // A gain is applied to float samples here, and so is a depth the source does not give.
   w.quantize = gain.has_value() || !source.Delivers(settings_.depth);
   w.pass.form = w.quantize ? SampleForm::kFloat : SampleForm::kOutput;
+  // Stored samples that are already the output's go from file to file inside the kernel, into
+  // data reserved at their full length; after a redecode they are read as far as they go.
+  w.copy = !w.quantize && cut && source.CopiesStored(settings_.depth);
   if (cut) {
     w.pass.segments =
         source.Plan(Threads(), kMinSegmentSeconds * source.Rate(), w.pass.form, settings_.depth);
@@ -144,7 +148,7 @@ std::optional<ConversionResult> OutputStage::Prepare(Writing& w, const fs::path&
   const std::uint64_t dataBytes =
       frames * static_cast<std::uint64_t>(source_->Channels() * w.outputBytes);
   return w.file.Create(partial, format, settings_.tags ? source_->Tags() : SourceTags{}, dataBytes,
-                       segmented);
+                       segmented || w.copy);
 }
 
 DecodeStatus OutputStage::DecodeInto(Writing& w) {
@@ -168,6 +172,15 @@ DecodeStatus OutputStage::DecodeInto(Writing& w) {
     if (ok) ReportProgress(w.pass.frames, w.index, w.passes);
     return ok;
   };
+  if (w.copy) {
+    w.pass.copy = [&](std::size_t, int fd, std::int64_t offset, std::int64_t bytes,
+                      std::int64_t sample) {
+      const std::int64_t n =
+          w.file.CopyAt(fd, offset, bytes, static_cast<std::uint64_t>(sample) * w.outputBytes);
+      if (n == bytes) ReportProgress(w.pass.frames, w.index, w.passes);
+      return n;
+    };
+  }
   return source_->Decode(w.pass, cancel_);
 }
 

@@ -49,6 +49,11 @@ struct DecodePass {
   // segments), the bytes, and the index in the file (all channels counted) of the block's first
   // sample. False stops the pass.
   std::function<bool(std::size_t, const unsigned char*, std::size_t, std::int64_t)> block;
+  // Set only for a source that CopiesStored the pass's depth: called instead of `block` with
+  // samples stored exactly as the output's, as a range of an open file: the segment's index, the
+  // descriptor, the range's offset and length in bytes, and the index in the file of its first
+  // sample. Returns the bytes copied, fewer when the file ended early; -1 when the output failed.
+  std::function<std::int64_t(std::size_t, int, std::int64_t, std::int64_t, std::int64_t)> copy;
   // Frames decoded so far, all segments, and samples the decoder itself had to clip.
   std::atomic<std::int64_t> frames{0};
   std::atomic<std::int64_t> clipped{0};
@@ -67,6 +72,9 @@ class PcmSource {
   virtual std::uint64_t MaxFrames() const = 0;
   // Whether kOutput samples of `depth` can be had (otherwise the stage asks for float).
   virtual bool Delivers(OutputDepth depth) const = 0;
+  // Whether kOutput samples of `depth` are bytes the source stores as they are, to be copied
+  // through DecodePass::copy; MaxFrames is then exact.
+  virtual bool CopiesStored(OutputDepth) const { return false; }
   // At most `max` segments of at least `minFrames` for a pass in `form` (at `depth`); empty when
   // the source is decoded in one run.
   virtual std::vector<SourceSegment> Plan(unsigned max, std::int64_t minFrames, SampleForm form,

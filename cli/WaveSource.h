@@ -2,9 +2,9 @@
 // and may be cut into segments of sample frames; compressed files (ADPCM, A-law...) are decoded
 // through the audio file chain (wave reader, ADPCM stage, converter drivers) in one run. Its own
 // INFO list and "id3 " chunk are its tags.
-// Without a gain, 16-bit output is the chain's own (a 16-bit PCM file is copied as it is), and a
-// file whose samples already have the output's form is copied too; anything else goes to the
-// stage as float.
+// Without a gain, 16-bit output is the chain's own, and a file whose samples already have the
+// output's form is copied as it is (file to file, inside the kernel, when the stage takes it so);
+// anything else goes to the stage as float.
 // Threading: one object per conversion, called on one thread; segments are read on the helper
 // pool's threads too, and all of them have ended before Decode returns.
 #pragma once
@@ -35,6 +35,7 @@ class WaveSource final : public PcmSource {
   std::int64_t LengthMs() const override { return lengthMs_; }
   std::uint64_t MaxFrames() const override { return maxFrames_; }
   bool Delivers(OutputDepth depth) const override;
+  bool CopiesStored(OutputDepth depth) const override { return StoredAs(depth); }
   std::vector<SourceSegment> Plan(unsigned max, std::int64_t minFrames, SampleForm form,
                                   OutputDepth depth) override;
   DecodeStatus Decode(DecodePass& pass, const std::atomic<bool>* cancel) override;
@@ -45,6 +46,8 @@ class WaveSource final : public PcmSource {
   // Whether the stored samples are `depth`'s own, to be copied as they are.
   bool StoredAs(OutputDepth depth) const;
   DecodeStatus DecodeStored(DecodePass& pass, const std::atomic<bool>* cancel);
+  // Hands the stored data to pass.copy, a range at a time.
+  DecodeStatus CopyStored(DecodePass& pass, const std::atomic<bool>* cancel);
   DecodeStatus DecodeThroughChain(DecodePass& pass, const std::atomic<bool>* cancel);
 
   std::filesystem::path source_;

@@ -78,6 +78,15 @@ class MmioFile {
     }
     return WriteAt(src, count, offset);
   }
+  // Copies from `sourceFd` straight to the descriptor, with the same limits as WriteOutside.
+  std::int64_t CopyOutside(int sourceFd, std::int64_t sourceOffset, std::int64_t count,
+                           std::int64_t offset) {
+    if (memory_ || !writable_ || fd_ < 0 || offset < 0 || sourceOffset < 0 ||
+        (offset < winStart_ + winLen_ && winStart_ < offset + count)) {
+      return -1;
+    }
+    return CopyAt(sourceFd, sourceOffset, count, offset);
+  }
   std::int64_t Seek(std::int64_t offset, int origin);
   std::int64_t Position() const { return pos_; }
   // Writes the dirty part of the window; false when some of it could not be written (it stays
@@ -107,6 +116,10 @@ class MmioFile {
   std::int64_t ReadAt(char* dst, std::int64_t count, std::int64_t offset);
   // Writes `count` bytes at `offset`; returns the bytes written, which are fewer only on error.
   std::int64_t WriteAt(const char* src, std::int64_t count, std::int64_t offset);
+  // Copies `count` bytes at `sourceOffset` of `sourceFd` to `offset`; the bytes copied, fewer at
+  // the source's end or on error.
+  std::int64_t CopyAt(int sourceFd, std::int64_t sourceOffset, std::int64_t count,
+                      std::int64_t offset);
   bool FillWindow(std::int64_t offset);
   // Keeps the kernel reading ahead of a reader that goes through the file in large requests, in
   // big asynchronous steps, so that the disk works while the caller processes what it got.
@@ -164,6 +177,53 @@ std::int64_t MmioFile::WriteAt(const char* src, std::int64_t count, std::int64_t
       break;
     }
     done += n;
+  }
+  return done;
+}
+
+std::int64_t MmioFile::CopyAt(int sourceFd, std::int64_t sourceOffset, std::int64_t count,
+                              std::int64_t offset) {
+  std::int64_t done = 0;
+  // The kernel copies page to page, or shares the blocks where the file system can; across
+  // file systems, or where it has no such copy, it says so before copying anything. When the
+  // two ranges lie differently in their pages it has to shift every byte, and it is slower at
+  // that than a copy through a buffer (on ext4, 85 MB: 58 ms against 35 ms; in step, 25 ms).
+  constexpr std::int64_t kPageBytes = 4096;
+  const bool inStep = (sourceOffset - offset) % kPageBytes == 0;
+  while (inStep && done < count) {
+    auto from = static_cast<off_t>(sourceOffset + done);
+    auto to = static_cast<off_t>(offset + done);
+    const ssize_t n =
+        ::copy_file_range(sourceFd, &from, fd_, &to, static_cast<std::size_t>(count - done), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return done;
+    if (n < 0) {
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+          errno == EBADF) {
+        break;
+      }
+      writeFailed_ = true;
+      tLastWriteError = errno;
+      return done;
+    }
+    done += n;
+  }
+  // Through a buffer: what the kernel would not copy, or would copy slowly.
+  constexpr std::int64_t kChunk = 1 << 20;
+  std::vector<char> buffer;
+  while (done < count) {
+    buffer.resize(static_cast<std::size_t>(std::min(kChunk, count - done)));
+    const ssize_t n =
+        ::pread(sourceFd, buffer.data(), buffer.size(), static_cast<off_t>(sourceOffset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      tLastWriteError = errno;
+      return done;
+    }
+    if (n == 0) return done;
+    const std::int64_t w = WriteAt(buffer.data(), n, offset + done);
+    done += w;
+    if (w < n) return done;
   }
   return done;
 }
@@ -408,6 +468,12 @@ std::int64_t mmioWriteAt(HMMIO handle, const void* buffer, std::int64_t count,
                          std::int64_t offset) {
   if (handle == nullptr || count < 0) return -1;
   return handle->WriteOutside(static_cast<const char*>(buffer), count, offset);
+}
+
+std::int64_t mmioCopyAt(HMMIO handle, int sourceFd, std::int64_t sourceOffset, std::int64_t count,
+                        std::int64_t offset) {
+  if (handle == nullptr || count < 0) return -1;
+  return handle->CopyOutside(sourceFd, sourceOffset, count, offset);
 }
 
 std::int64_t mmioSeek(HMMIO handle, std::int64_t offset, int origin) {

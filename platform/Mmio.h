@@ -80,6 +80,13 @@ std::int64_t mmioWrite(HMMIO handle, const void* buffer, std::int64_t count);
 // holds (flush and move away first). Several threads may write disjoint ranges at once while no
 // other call runs on the handle.
 std::int64_t mmioWriteAt(HMMIO handle, const void* buffer, std::int64_t count, std::int64_t offset);
+// Copies `count` bytes from offset `sourceOffset` of the open file `sourceFd` to file offset
+// `offset`, as mmioWriteAt places them: inside the kernel (copy_file_range) where the two file
+// systems allow it, else through a buffer. The count copied: fewer when the source ends first or
+// on an I/O error (mmioLastWriteError then gives its errno on the calling thread); -1 as for
+// mmioWriteAt. Several threads may copy into disjoint ranges at once.
+std::int64_t mmioCopyAt(HMMIO handle, int sourceFd, std::int64_t sourceOffset, std::int64_t count,
+                        std::int64_t offset);
 // New position, or -1 (negative result position, or an I/O error).
 std::int64_t mmioSeek(HMMIO handle, std::int64_t offset, int origin);
 

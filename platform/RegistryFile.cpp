@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "platform/ExceptionHandler.h"
+#include "platform/FileDescriptor.h"
 
 namespace platform {
 namespace {
@@ -30,27 +31,6 @@ constexpr mode_t kFolderMode = 0700;
 constexpr int kMaxDamagedCopies = 99;
 constexpr auto kLockWaitStep = std::chrono::milliseconds(10);
 constexpr std::size_t kCopyChunkBytes = 65536;
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-  // Closes now and says whether the close succeeded (a late write error shows here).
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') return home;

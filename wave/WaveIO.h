@@ -130,6 +130,11 @@ std::int64_t WaveIOReserveData(TWaveIOHandle* handle, std::int64_t count);
 // Several threads may write disjoint ranges at once; no other call may run on the handle then.
 std::int64_t WaveIOWriteAt(TWaveIOHandle* handle, const void* buffer, std::int64_t count,
                            std::uint64_t dataByte);
+// As WaveIOWriteAt, with the bytes copied from offset `sourceOffset` of the open file
+// `sourceFd` (inside the kernel where it can): the count copied, fewer when the source ends first
+// or on an I/O error; -1 as for WaveIOWriteAt.
+std::int64_t WaveIOCopyAt(TWaveIOHandle* handle, int sourceFd, std::int64_t sourceOffset,
+                          std::int64_t count, std::uint64_t dataByte);
 // Completes a written file (data size, "fact", lists, trailing chunks, RIFF size; in an RF64 file
 // the sizes and sample count in "ds64", the "fact" count clamped to 32 bits) and closes it; a
 // file only read is just closed. kWaveIOFlushFailed when written data cannot reach the disk (the

@@ -261,15 +261,29 @@ std::int64_t WaveIOReserveData(TWaveIOHandle* h, std::int64_t count) {
   return skipped == count && mmioFlush(h->file, 0) == 0 ? skipped : -1;
 }
 
+namespace {
+
+// Whether `count` bytes at byte `dataByte` of the data lie inside the data reserved.
+bool InReservedData(const TWaveIOHandle* h, std::int64_t count, std::uint64_t dataByte) {
+  return h != nullptr && h->file != nullptr && count > 0 && h->dataOffset != 0 &&
+         dataByte <= h->dataBytes && static_cast<std::uint64_t>(count) <= h->dataBytes - dataByte;
+}
+
+}  // namespace
+
 std::int64_t WaveIOWriteAt(TWaveIOHandle* h, const void* buffer, std::int64_t count,
                            std::uint64_t dataByte) {
-  if (h == nullptr || h->file == nullptr || count <= 0 || h->dataOffset == 0 ||
-      dataByte > h->dataBytes || static_cast<std::uint64_t>(count) > h->dataBytes - dataByte) {
-    return -1;
-  }
+  if (!InReservedData(h, count, dataByte)) return -1;
   const std::int64_t w =
       mmioWriteAt(h->file, buffer, count, static_cast<std::int64_t>(h->dataOffset + dataByte));
   return w == count ? w : -1;
+}
+
+std::int64_t WaveIOCopyAt(TWaveIOHandle* h, int sourceFd, std::int64_t sourceOffset,
+                          std::int64_t count, std::uint64_t dataByte) {
+  if (!InReservedData(h, count, dataByte)) return -1;
+  return mmioCopyAt(h->file, sourceFd, sourceOffset, count,
+                    static_cast<std::int64_t>(h->dataOffset + dataByte));
 }
 
 int WaveIOFinalize(TWaveIOHandle* h) {

@@ -12,6 +12,7 @@
 #include "cli/FloatSamples.h"
 #include "cli/LibraryMessages.h"
 #include "cli/LoudnessMeter.h"
+#include "cli/WaveSource.h"
 #include "platform/PartialFile.h"
 #include "tests/cli/CliTestSupport.h"
 #include "wave/WaveIO.h"
@@ -224,6 +225,59 @@ TEST_F(OutputStageTest, APcm16WaveIsCopiedOrCutIntoSegmentsWithTheSameBytes) {
   const std::string whole = convert(cut, dir / "whole.WAV");
   cut.parts = 3;
   EXPECT_TRUE(whole == convert(cut, dir / "cut.WAV")) << "segments differ from one run";
+}
+
+// A PCM WAVE file's bytes: `channels` of `bits`, with `data` as its samples.
+std::string PcmWave(int channels, int bits, const std::string& data) {
+  const auto u16 = [](std::uint16_t v) { return std::string(reinterpret_cast<char*>(&v), 2); };
+  const auto u32 = [](std::uint32_t v) { return std::string(reinterpret_cast<char*>(&v), 4); };
+  const int align = channels * bits / 8;
+  const std::string fmt =
+      u16(1) + u16(channels) + u32(kRate) + u32(kRate * align) + u16(align) + u16(bits);
+  std::string body = "WAVEfmt " + u32(16) + fmt + "data" + u32(data.size()) + data;
+  if (data.size() & 1) body += '\0';
+  return "RIFF" + u32(body.size()) + body;
+}
+
+TEST_F(OutputStageTest, StoredSamplesAreCopiedFileToFileAndAShrunkFileAsFarAsItGoes) {
+  std::string data(4 * 100003, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = char((i * 7 + i / 3) % 253);
+  struct Row {
+    const char* name;
+    int channels;
+    int bits;
+    std::size_t dataBytes;
+    std::size_t keptAfterBinding;  // of the data, when the file is cut after it was read
+  };
+  const Row rows[] = {
+      {"16-bit stereo", 2, 16, data.size(), data.size()},
+      {"24-bit mono, an odd length with its pad byte", 1, 24, 3 * 100001, 3 * 100001},
+      {"cut short after it was read", 2, 16, data.size(), 4 * 60000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const fs::path in = dir / "in.wav";
+    WriteAll(in, PcmWave(row.channels, row.bits, data.substr(0, row.dataBytes)));
+    WaveSource source;
+    ASSERT_EQ(source.Bind(in), "");
+    // The header is 44 bytes.
+    fs::resize_file(in, 44 + row.keptAfterBinding);
+    OutputSettings settings;
+    settings.depth = row.bits == 24 ? OutputDepth::k24 : OutputDepth::k16;
+    settings.parts = 2;
+    OutputStage stage(settings, nullptr, nullptr, {});
+    platform::PartialFile partial(dir / "out.WAV");
+    const ConversionResult r = stage.Run(source, dir / "out.WAV", partial.Path());
+    ASSERT_EQ(r.status, ConversionResult::kConverted) << r.reason;
+    EXPECT_EQ(r.bytes, std::int64_t(row.keptAfterBinding));
+    const std::string file = ReadAll(partial.Path());
+    std::uint32_t riffSize = 0;
+    std::memcpy(&riffSize, file.data() + 4, 4);
+    EXPECT_EQ(riffSize, file.size() - 8);
+    const Output o = ReadOutput(partial.Path());
+    ASSERT_EQ(o.data.size(), row.keptAfterBinding);
+    EXPECT_TRUE(o.data == data.substr(0, row.keptAfterBinding));
+  }
 }
 
 // A source of float samples in memory whose segments do not decode as planned, as an MPEG file's

@@ -1,8 +1,14 @@
-// Data written at their places through the handle's own file (WaveIOReserveData, WaveIOWriteAt),
-// and single chunks read back from a described file (WaveIOReadChunk).
+// Data written or copied at their places through the handle's own file (WaveIOReserveData,
+// WaveIOWriteAt, WaveIOCopyAt), and single chunks read back from a described file
+// (WaveIOReadChunk).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <thread>
+
+#include "platform/FileDescriptor.h"
 
 #include "WaveTestFiles.h"
 #include "wave/WaveIO.h"
@@ -53,6 +59,58 @@ TEST_F(WaveIOWriteAtTest, ReservedDataFilledFromSeveralThreadsInAnyOrder) {
     const TInfoItem* title = InfoListFind(back->info.get(), MakeFourCC('I', 'N', 'A', 'M'));
     ASSERT_NE(title, nullptr);
     EXPECT_EQ(InfoItemText(*back->info, *title), "Title");
+  }
+}
+
+TEST_F(WaveIOWriteAtTest, ReservedDataCopiedFromAnotherFileInsideTheKernelOrThroughABuffer) {
+  const stream::TWaveFormatEx format = PcmFormat(2, 44100, 16);
+  const Bytes data = Ramp(4 * 300001);
+  // The source holds 100 bytes of something else before the data.
+  const Bytes stored = Cat({Bytes(100, 0xEE), data});
+  struct Row {
+    const char* name;
+    int (*open)(const std::string& path);
+  };
+  const Row rows[] = {
+      // A file on the same file system: copy_file_range copies it.
+      {"same file system", [](const std::string& path) { return ::open(path.c_str(), O_RDONLY); }},
+      // Memory: the kernel will not copy across file systems, so a buffer does.
+      {"another file system",
+       [](const std::string& path) {
+         const int fd = ::memfd_create("source", 0);
+         const Bytes bytes = [&] {
+           std::ifstream in(path, std::ios::binary);
+           return Bytes(std::istreambuf_iterator<char>(in), {});
+         }();
+         EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+         return fd;
+       }},
+  };
+  const std::string sourcePath = Put("source.bin", stored);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    platform::FileDescriptor source(row.open(sourcePath));
+    ASSERT_GE(source.Get(), 0);
+    const std::string path = Path("copy.wav");
+    WaveIOHandlePtr h;
+    ASSERT_EQ(WaveIOFromFormat(h, &format), kWaveIOOk);
+    ASSERT_EQ(WaveIOCreateFile(h.get(), path), kWaveIOOk);
+    const auto size = std::int64_t(data.size());
+    ASSERT_EQ(WaveIOReserveData(h.get(), size + 8), size + 8);
+    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), 100, 8, data.size() + 4), -1);
+    // The second part first; the last copy asks for more than the source has.
+    const std::int64_t half = size / 2;
+    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), 100 + half, size - half, half), size - half);
+    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), 100, half, 0), half);
+    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), 100 + size - 4, 12, size - 4), 4);
+    ASSERT_EQ(WaveIOFinalize(h.get()), kWaveIOOk);
+
+    WaveIOHandlePtr back;
+    ASSERT_EQ(ReadInfo(back, path), kWaveIOOk);
+    Bytes read;
+    ASSERT_EQ(ReadAll(back.get(), read, 65536), kWaveIOOk);
+    ASSERT_EQ(read.size(), data.size() + 8);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), read.begin()));
   }
 }
 
