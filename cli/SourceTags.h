@@ -14,6 +14,10 @@ namespace cli {
 // The longest text an INFO field takes; a longer one is cut where a character starts.
 constexpr std::size_t kMaxInfoTextBytes = std::size_t(64) << 10;
 
+// The largest INFO list of a WAVE source that is read, as for a whole ID3v2 tag; a larger one
+// is left out.
+constexpr std::size_t kMaxInfoListBytes = std::size_t(16) << 20;
+
 // `text` cut to at most kMaxInfoTextBytes, where a UTF-8 character starts.
 std::string CutInfoText(std::string text);
 

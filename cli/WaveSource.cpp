@@ -97,7 +97,7 @@ std::string WaveSource::Bind(const fs::path& source) {
   rate_ = static_cast<int>(format->nSamplesPerSec);
   lengthMs_ = audio->FileLength();
   if (wave::WaveIOReadInfo(description_, source.native(), nullptr, wave::kFourCCWave,
-                           wave::kRiffModePath) == wave::kWaveIOOk) {
+                           wave::kRiffModePath, kMaxInfoListBytes) == wave::kWaveIOOk) {
     stored_ = RawSamplesOf(description_->Format());
   }
   if (stored_) {
@@ -297,6 +297,10 @@ DecodeStatus WaveSource::DecodeThroughChain(DecodePass& pass, const std::atomic<
 SourceTags WaveSource::Tags() const {
   SourceTags tags;
   if (!description_) return tags;
+  if (const std::uint64_t bytes = description_->infoListLeftOut; bytes != 0) {
+    notices_.push_back("its INFO list of " + std::to_string(bytes) + " bytes is larger than " +
+                       std::to_string(kMaxInfoListBytes >> 20) + " MiB and was left out");
+  }
   if (const wave::TInfoList* info = description_->info.get()) {
     for (const wave::TInfoItem& item : info->items) {
       const std::optional<std::string> text = wave::InfoItemText(*info, item);

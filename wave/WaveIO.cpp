@@ -75,6 +75,7 @@ struct ChunkWalk {
   std::uint64_t dataSize = 0;
   std::uint64_t dataOffset = 0;
   std::uint64_t dataEnd = 0;  // the next chunk's header after the data, else the file's end
+  std::uint64_t maxInfoListBytes = UINT64_MAX;
 
   bool HasAudio() const { return dataSeen && dataSize != 0; }
 };
@@ -116,6 +117,12 @@ int OnFactChunk(ChunkWalk& w, const MMCKINFO&) {
 // Of the "LIST" chunks only the INFO list is kept.
 int OnListChunk(ChunkWalk& w, const MMCKINFO& ck) {
   if (ck.fccType != kFourCCInfo) return kWaveIOOk;
+  // Only the first INFO list counts, also when it was too large to be read.
+  if (w.h.infoListLeftOut != 0 || (w.h.info && w.h.info->raw)) return kWaveIOOk;
+  if (w.chunkSize > w.maxInfoListBytes) {
+    w.h.infoListLeftOut = w.chunkSize;
+    return kWaveIOOk;
+  }
   return InfoListRead(w.h.file, ck, w.h.info.get());
 }
 
@@ -262,7 +269,7 @@ std::int64_t WaveIOSamplesToBytes(const TWaveIOHandle& handle, std::int64_t samp
 // ---- reading a description ----
 
 int WaveIOReadInfo(WaveIOHandlePtr& out, const std::string& path, const MMIOINFO* memory,
-                   std::uint32_t form, std::uint32_t mode) {
+                   std::uint32_t form, std::uint32_t mode, std::uint64_t maxInfoListBytes) {
   out.reset();
   HMMIO file = nullptr;
   MMCKINFO riff{};
@@ -277,6 +284,7 @@ int WaveIOReadInfo(WaveIOHandlePtr& out, const std::string& path, const MMIOINFO
   }
 
   ChunkWalk walk{*h};
+  walk.maxInfoListBytes = maxInfoListBytes;
   if (int code = BeginWalk(walk, riff); code != kWaveIOOk) return code;
   if (int code = WalkChunks(walk); code != kWaveIOOk) return code;
 

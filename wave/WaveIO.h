@@ -57,6 +57,7 @@ struct TWaveIOHandle {
   std::optional<MMIOINFO> memory;  // the memory description (mode 4)
   std::unique_ptr<TDispList> disp;
   std::unique_ptr<TInfoList> info;
+  std::uint64_t infoListLeftOut = 0;  // bytes of an INFO list over the reader's cap, not read
   // "RF64" instead of "RIFF": set by the caller before WaveIOCreateFile, and by the reader for an
   // RF64 file.
   bool rf64 = false;
@@ -85,11 +86,13 @@ std::int64_t WaveIOSamplesToBytes(const TWaveIOHandle& handle, std::int64_t samp
 // Reads the description of the RIFF (or RF64) `form` file at `path` (modes 0 and 1) or of the
 // memory image that `memory` describes (mode 4), and leaves the file closed. In an RF64 file the
 // sizes given as 0xFFFFFFFF are taken from its "ds64" chunk; without a usable one they reach to
-// the end of the file. kWaveIOCannotOpen when it
-// is no RIFF file of that form, kWaveIOReadFailed when its chunks cannot be read,
+// the end of the file. An INFO list of more than `maxInfoListBytes` is not read (its size is
+// kept in infoListLeftOut), so that a hostile list cannot take the memory. kWaveIOCannotOpen when
+// it is no RIFF file of that form, kWaveIOReadFailed when its chunks cannot be read,
 // kWaveIONoFormat without a usable format.
 int WaveIOReadInfo(WaveIOHandlePtr& handle, const std::string& path, const MMIOINFO* memory,
-                   std::uint32_t form, std::uint32_t mode);
+                   std::uint32_t form, std::uint32_t mode,
+                   std::uint64_t maxInfoListBytes = UINT64_MAX);
 bool IsWaveFile(const std::string& path, std::uint32_t mode);
 int WaveIOFromMemory(WaveIOHandlePtr& handle, const void* address, std::int64_t length);
 int WaveIOFromFormat(WaveIOHandlePtr& handle, const stream::TWaveFormatEx* format);

@@ -29,6 +29,20 @@ std::string Syncsafe(std::uint32_t v) {
   return {char(v >> 21 & 0x7F), char(v >> 14 & 0x7F), char(v >> 7 & 0x7F), char(v & 0x7F)};
 }
 
+std::string LittleEndian32(std::uint32_t v) {
+  return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+// A RIFF chunk: id, size, body and pad byte.
+std::string Chunk(const std::string& id, const std::string& body) {
+  return id + LittleEndian32(std::uint32_t(body.size())) + body +
+         std::string(body.size() & 1, '\0');
+}
+// A WAVE file of 8 kHz mono 16-bit PCM with `data` and then `chunks`.
+std::string Wave(const std::string& data, const std::string& chunks) {
+  const std::string fmt("\1\0\1\0\x40\x1f\0\0\x80\x3e\0\0\2\0\x10\0", 16);
+  return Chunk("RIFF", "WAVE" + Chunk("fmt ", fmt) + Chunk("data", data) + chunks);
+}
+
 // An ID3v2 tag of `version` with `flags` around `body`.
 std::string Tag(int version, unsigned char flags, const std::string& body) {
   return std::string("ID3") + char(version) + '\0' + char(flags) +
@@ -172,15 +186,7 @@ TEST(HostileTagsTest, EachCapHoldsAndTheRestIsKept) {
       ASSERT_GE(id3.size(), 10u);
       EXPECT_EQ(id3.substr(0, 4), c.tag.substr(0, 4));
       const fs::path wav = dir / "back.wav";
-      const std::string fmt =
-          std::string("fmt \x10\0\0\0\1\0\1\0\x40\x1f\0\0\x80\x3e\0\0\2\0\x10\0", 24);
-      std::string riff = "WAVE" + fmt + std::string("data\0\0\0\0id3 ", 12);
-      const auto n = std::uint32_t(id3.size());
-      riff += std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + id3 +
-              std::string(id3.size() & 1, '\0');
-      const auto r = std::uint32_t(riff.size());
-      WriteAll(wav,
-               "RIFF" + std::string{char(r), char(r >> 8), char(r >> 16), char(r >> 24)} + riff);
+      WriteAll(wav, Wave("", Chunk("id3 ", id3)));
       TagLib::RIFF::WAV::File back(wav.c_str(), false);
       ASSERT_TRUE(back.hasID3v2Tag());
       for (const auto& [id, text] : c.info) {
@@ -215,6 +221,45 @@ TEST(HostileTagsTest, ConversionGoesOnWithANotice) {
   EXPECT_EQ(back.InfoTag()->artist().to8Bit(true), "Band");
   EXPECT_TRUE(back.InfoTag()->title().isEmpty());
   EXPECT_TRUE(back.ID3v2Tag()->title().isEmpty());
+}
+
+// A WAVE source's own tags over the caps: what is over is left out or cut, with a notice, and the
+// conversion goes on.
+TEST(HostileTagsTest, AWaveSourceKeepsWithinTheCaps) {
+  InstallLibraryMessageReporter();
+  const std::string overList(kMaxInfoListBytes, 'x');
+  const std::string longTitle(kMaxInfoTextBytes + 100, 't');
+  struct Row {
+    const char* name;
+    std::string chunks;
+    const char* notice;
+    std::size_t titleBytes;
+  };
+  const Row rows[] = {
+      {"an INFO list over its cap",
+       Chunk("LIST", "INFO" + Chunk("INAM", "Lost") + Chunk("ICMT", overList)),
+       "its INFO list of 16777240 bytes is larger than 16 MiB and was left out", 0},
+      {"a text over its cap", Chunk("LIST", "INFO" + Chunk("INAM", longTitle + '\0')),
+       "its INAM text of 65636 bytes was cut to 65536", kMaxInfoTextBytes},
+      {"an \"id3 \" chunk over its cap",
+       Chunk("LIST", "INFO" + Chunk("INAM", "Kept")) +
+           Chunk("id3 ", Tag(3, 0, std::string(kMaxId3TagBytes, '\0'))),
+       "its \"id3 \" chunk is larger than 16 MiB and was left out", 4},
+  };
+  test::ScratchDir dir;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    WriteAll(dir / "in.wav", Wave(std::string(16000, '\1'), row.chunks));
+    FileConverter converter;
+    converter.SetExistingFiles(ExistingFiles::kReplace);
+    const ConversionResult result = converter.Convert(dir / "in.wav", dir / "out.WAV");
+    ASSERT_EQ(result.status, ConversionResult::kConverted) << result.reason;
+    EXPECT_EQ(result.notices, std::vector<std::string>{row.notice});
+    TagLib::RIFF::WAV::File back((dir / "out.WAV").c_str(), false);
+    ASSERT_TRUE(back.isValid());
+    EXPECT_EQ(back.InfoTag()->title().size(), row.titleBytes);
+    EXPECT_FALSE(back.hasID3v2Tag());
+  }
 }
 
 }  // namespace
