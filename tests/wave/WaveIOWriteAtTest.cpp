@@ -65,44 +65,43 @@ TEST_F(WaveIOWriteAtTest, ReservedDataFilledFromSeveralThreadsInAnyOrder) {
 TEST_F(WaveIOWriteAtTest, ReservedDataCopiedFromAnotherFileInsideTheKernelOrThroughABuffer) {
   const stream::TWaveFormatEx format = PcmFormat(2, 44100, 16);
   const Bytes data = Ramp(4 * 300001);
-  // The source holds 100 bytes of something else before the data.
-  const Bytes stored = Cat({Bytes(100, 0xEE), data});
   struct Row {
     const char* name;
-    int (*open)(const std::string& path);
+    std::size_t shift;  // of the source's data against the output's, in their pages
+    bool memory;        // the source in memory, on a file system of its own
   };
   const Row rows[] = {
-      // A file on the same file system: copy_file_range copies it.
-      {"same file system", [](const std::string& path) { return ::open(path.c_str(), O_RDONLY); }},
-      // Memory: the kernel will not copy across file systems, so a buffer does.
-      {"another file system",
-       [](const std::string& path) {
-         const int fd = ::memfd_create("source", 0);
-         const Bytes bytes = [&] {
-           std::ifstream in(path, std::ios::binary);
-           return Bytes(std::istreambuf_iterator<char>(in), {});
-         }();
-         EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-         return fd;
-       }},
+      // copy_file_range copies it.
+      {"same file system, in step", 0, false},
+      // The kernel would shift every byte: a buffer does.
+      {"same file system, out of step", 100, false},
+      // The kernel will not copy across file systems: a buffer does.
+      {"another file system", 0, true},
   };
-  const std::string sourcePath = Put("source.bin", stored);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    platform::FileDescriptor source(row.open(sourcePath));
-    ASSERT_GE(source.Get(), 0);
     const std::string path = Path("copy.wav");
     WaveIOHandlePtr h;
     ASSERT_EQ(WaveIOFromFormat(h, &format), kWaveIOOk);
     ASSERT_EQ(WaveIOCreateFile(h.get(), path), kWaveIOOk);
     const auto size = std::int64_t(data.size());
     ASSERT_EQ(WaveIOReserveData(h.get(), size + 8), size + 8);
-    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), 100, 8, data.size() + 4), -1);
+    // The source holds something else before the data.
+    const auto at = std::int64_t(h->dataOffset + row.shift);
+    const Bytes stored = Cat({Bytes(at, 0xEE), data});
+    platform::FileDescriptor source(row.memory
+                                        ? ::memfd_create("source", 0)
+                                        : ::open(Put("source.bin", stored).c_str(), O_RDONLY));
+    ASSERT_GE(source.Get(), 0);
+    if (row.memory) {
+      ASSERT_EQ(::write(source.Get(), stored.data(), stored.size()), ssize_t(stored.size()));
+    }
+    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), at, 8, data.size() + 4), -1);
     // The second part first; the last copy asks for more than the source has.
     const std::int64_t half = size / 2;
-    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), 100 + half, size - half, half), size - half);
-    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), 100, half, 0), half);
-    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), 100 + size - 4, 12, size - 4), 4);
+    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), at + half, size - half, half), size - half);
+    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), at, half, 0), half);
+    EXPECT_EQ(WaveIOCopyAt(h.get(), source.Get(), at + size - 4, 12, size - 4), 4);
     ASSERT_EQ(WaveIOFinalize(h.get()), kWaveIOOk);
 
     WaveIOHandlePtr back;
