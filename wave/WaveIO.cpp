@@ -294,6 +294,10 @@ int WaveIOReadInfo(WaveIOHandlePtr& out, const std::string& path, const MMIOINFO
   if (blockAlign == 0) return kWaveIONoFormat;
   SettleData(walk, blockAlign);
   if (int code = SettlePcmFields(h->Format(), blockAlign); code != kWaveIOOk) return code;
+  // The data, rounded by the file's block size, are also whole frames of the PCM block size
+  // that bits and channels give (a file claiming 4 for 24-bit stereo would otherwise end in a
+  // part of a frame).
+  h->dataBytes -= h->dataBytes % h->Format()->nBlockAlign;
 
   h->samples = WaveIOBytesToSamples(*h, static_cast<std::int64_t>(h->dataBytes));
   h->fileSize = walk.fileSize;
