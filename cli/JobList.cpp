@@ -162,11 +162,12 @@ class Lister {
   }
 
   // A file found in a walk that converting would not change: its own output (Song.WAV beside
-  // the sources, or in the output folder itself), or a WAVE file that is already plain PCM.
-  static bool IsEarlierResult(const fs::path& file, const fs::path& destination) {
+  // the sources, or in the output folder itself), or, with the default output, a WAVE file that
+  // is already plain PCM.
+  bool IsEarlierResult(const fs::path& file, const fs::path& destination) const {
     const std::optional<FileId> id = IdOf(file);
     if (Key(file) == Key(destination) || (id && IdOf(destination) == id)) return true;
-    return IsWave(file) && IsPlainPcmWave(file);
+    return options_.leavePlainPcm && IsWave(file) && IsPlainPcmWave(file);
   }
 
   void Add(Job job) {

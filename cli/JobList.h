@@ -30,6 +30,9 @@ struct ListingOptions {
   // --relative-to: files named or listed keep their sub-folders below this folder under -o.
   std::optional<std::filesystem::path> relativeTo;
   bool copyOthers = false;  // --copy-others: walked files that are not audio are copied too
+  // Walked WAVE files of 8- or 16-bit PCM are left alone: with the default output (16 bits, no
+  // normalization) converting them would only copy them.
+  bool leavePlainPcm = true;
 };
 
 // The output name of a source: its extension replaced by "WAV" (Song.mp3 -> Song.WAV, Song ->

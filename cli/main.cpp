@@ -120,6 +120,9 @@ int main(int argc, char** argv) {
   listing.outputDir = options.outputDir;
   listing.relativeTo = options.relativeTo;
   listing.copyOthers = options.copyOthers;
+  // Another depth or a normalization changes plain PCM files too.
+  listing.leavePlainPcm = options.output.depth == cli::OutputDepth::k16 &&
+                          options.output.normalize.mode == cli::NormalizeSpec::kNone;
   std::vector<cli::Job> jobs = cli::BuildJobList(inputs, listing);
   if (gInterrupted) return InterruptedStatus();
   if (jobs.empty() && !options.filesFrom) {

@@ -1,5 +1,5 @@
-// Shared by the converter's tests: a scratch folder, the MPEG fixtures and a check that a file
-// is a complete PCM WAVE file.
+// Shared by the converter's tests: a scratch folder, the MPEG fixtures, WAVE files built byte by
+// byte, and a check that a file is a complete PCM WAVE file.
 #pragma once
 
 #include <fcntl.h>
@@ -110,6 +110,31 @@ inline std::string PartialNameOf(const fs::path& destination, pid_t pid) {
   const std::string ours = PartialFile(destination).Path().filename().native();
   const std::string prefix = ours.substr(0, ours.find('-', 4) + 1);  // ".qd-<hash>-"
   return prefix + std::to_string(pid) + "-0.part";
+}
+
+// Little-endian fields.
+inline std::string U16(unsigned v) {
+  return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)};
+}
+inline std::string U32(std::uint32_t v) {
+  return U16(v & 0xFFFF) + U16(v >> 16);
+}
+
+// A RIFF chunk: id, size, body and the pad byte of an odd size.
+inline std::string RiffChunk(const std::string& id, const std::string& body) {
+  return id + U32(static_cast<std::uint32_t>(body.size())) + body +
+         std::string(body.size() & 1, '\0');
+}
+
+// A WAVE file: a "fmt " chunk with these fields (formats other than PCM also get cbSize and
+// `extra`), the "data" chunk, then `chunks`.
+inline std::string WaveFile(unsigned tag, unsigned channels, unsigned rate, unsigned bits,
+                            unsigned blockAlign, const std::string& data,
+                            const std::string& chunks = {}, const std::string& extra = {}) {
+  std::string fmt =
+      U16(tag) + U16(channels) + U32(rate) + U32(rate * blockAlign) + U16(blockAlign) + U16(bits);
+  if (tag != 1) fmt += U16(static_cast<unsigned>(extra.size())) + extra;
+  return RiffChunk("RIFF", "WAVE" + RiffChunk("fmt ", fmt) + RiffChunk("data", data) + chunks);
 }
 
 // The "data" chunk of a whole PCM WAVE file: the RIFF size matches the file, a PCM "fmt " chunk

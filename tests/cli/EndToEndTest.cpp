@@ -182,6 +182,26 @@ TEST(EndToEndTest, FoldersAreMirroredAndTheWorkerCountChangesNothing) {
   }
 }
 
+TEST(EndToEndTest, PlainPcmWavesInAFolderAreConvertedWhenTheOutputChangesThem) {
+  const ScratchDir dir;
+  fs::create_directories(dir / "in");
+  std::string data(8000 * 4, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = char(i * 37 % 200);
+  test::WriteAll(dir / "in/s.wav", test::WaveFile(1, 2, 8000, 16, 4, data));
+  const struct {
+    std::vector<std::string> options;
+    bool converted;
+  } rows[] = {{{}, false}, {{"--bits", "24"}, true}, {{"--normalize", "peak"}, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.options));
+    fs::remove_all(dir / "out");
+    std::vector<std::string> args = row.options;
+    args.insert(args.end(), {"-q", "-o", "out", "in"});
+    EXPECT_EQ(RunConverter(args, dir.path()).status, 0);
+    EXPECT_EQ(fs::exists(dir / "out/s.WAV"), row.converted);
+  }
+}
+
 TEST(EndToEndTest, WithoutTheDecoderModuleEachFileFailsWithTheReason) {
   const ScratchDir dir;
   // A copy of the program in a folder without the modules.

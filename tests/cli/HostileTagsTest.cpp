@@ -29,18 +29,10 @@ std::string Syncsafe(std::uint32_t v) {
   return {char(v >> 21 & 0x7F), char(v >> 14 & 0x7F), char(v >> 7 & 0x7F), char(v & 0x7F)};
 }
 
-std::string LittleEndian32(std::uint32_t v) {
-  return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
-// A RIFF chunk: id, size, body and pad byte.
-std::string Chunk(const std::string& id, const std::string& body) {
-  return id + LittleEndian32(std::uint32_t(body.size())) + body +
-         std::string(body.size() & 1, '\0');
-}
+using test::RiffChunk;
 // A WAVE file of 8 kHz mono 16-bit PCM with `data` and then `chunks`.
 std::string Wave(const std::string& data, const std::string& chunks) {
-  const std::string fmt("\1\0\1\0\x40\x1f\0\0\x80\x3e\0\0\2\0\x10\0", 16);
-  return Chunk("RIFF", "WAVE" + Chunk("fmt ", fmt) + Chunk("data", data) + chunks);
+  return test::WaveFile(1, 1, 8000, 16, 2, data, chunks);
 }
 
 // An ID3v2 tag of `version` with `flags` around `body`.
@@ -186,7 +178,7 @@ TEST(HostileTagsTest, EachCapHoldsAndTheRestIsKept) {
       ASSERT_GE(id3.size(), 10u);
       EXPECT_EQ(id3.substr(0, 4), c.tag.substr(0, 4));
       const fs::path wav = dir / "back.wav";
-      WriteAll(wav, Wave("", Chunk("id3 ", id3)));
+      WriteAll(wav, Wave("", RiffChunk("id3 ", id3)));
       TagLib::RIFF::WAV::File back(wav.c_str(), false);
       ASSERT_TRUE(back.hasID3v2Tag());
       for (const auto& [id, text] : c.info) {
@@ -237,13 +229,13 @@ TEST(HostileTagsTest, AWaveSourceKeepsWithinTheCaps) {
   };
   const Row rows[] = {
       {"an INFO list over its cap",
-       Chunk("LIST", "INFO" + Chunk("INAM", "Lost") + Chunk("ICMT", overList)),
+       RiffChunk("LIST", "INFO" + RiffChunk("INAM", "Lost") + RiffChunk("ICMT", overList)),
        "its INFO list of 16777240 bytes is larger than 16 MiB and was left out", 0},
-      {"a text over its cap", Chunk("LIST", "INFO" + Chunk("INAM", longTitle + '\0')),
+      {"a text over its cap", RiffChunk("LIST", "INFO" + RiffChunk("INAM", longTitle + '\0')),
        "its INAM text of 65636 bytes was cut to 65536", kMaxInfoTextBytes},
       {"an \"id3 \" chunk over its cap",
-       Chunk("LIST", "INFO" + Chunk("INAM", "Kept")) +
-           Chunk("id3 ", Tag(3, 0, std::string(kMaxId3TagBytes, '\0'))),
+       RiffChunk("LIST", "INFO" + RiffChunk("INAM", "Kept")) +
+           RiffChunk("id3 ", Tag(3, 0, std::string(kMaxId3TagBytes, '\0'))),
        "its \"id3 \" chunk is larger than 16 MiB and was left out", 4},
   };
   test::ScratchDir dir;

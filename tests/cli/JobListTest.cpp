@@ -16,6 +16,8 @@ namespace cli {
 namespace {
 
 using test::ScratchDir;
+using test::U16;
+using test::U32;
 using test::WriteAll;
 namespace fs = std::filesystem;
 using Pairs = std::vector<std::pair<fs::path, fs::path>>;
@@ -26,24 +28,12 @@ Pairs Listed(const std::vector<Job>& jobs) {
   return out;
 }
 
-std::string U16(unsigned v) {
-  return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)};
-}
-std::string U32(std::uint32_t v) {
-  return U16(v & 0xFFFF) + U16(v >> 16);
-}
-
 // A small WAVE file: a "fmt " chunk with these fields (and `extra` after cbSize, for formats
 // other than PCM), then two blocks of silence.
 std::string Wave(unsigned tag, unsigned channels, unsigned bits, unsigned blockAlign,
                  const std::string& extra = "") {
-  std::string fmt =
-      U16(tag) + U16(channels) + U32(8000) + U32(8000 * blockAlign) + U16(blockAlign) + U16(bits);
-  if (tag != 1) fmt += U16(static_cast<unsigned>(extra.size())) + extra;
-  const std::string data(2 * blockAlign, '\0');
-  const std::string body = "WAVEfmt " + U32(static_cast<std::uint32_t>(fmt.size())) + fmt + "data" +
-                           U32(static_cast<std::uint32_t>(data.size())) + data;
-  return "RIFF" + U32(static_cast<std::uint32_t>(body.size())) + body;
+  return test::WaveFile(tag, channels, 8000, bits, blockAlign, std::string(2 * blockAlign, '\0'),
+                        {}, extra);
 }
 
 TEST(JobListTest, OutputNames) {
@@ -212,7 +202,7 @@ TEST_F(FolderTest, CopyOthersListsTheFilesThatAreNotAudio) {
   }
 }
 
-TEST(JobListWaveTest, PlainPcmWavesFoundInFoldersAreNotListed) {
+TEST(JobListWaveTest, PlainPcmWavesFoundInFoldersAreNotListedForTheDefaultOutput) {
   ScratchDir dir;
   const fs::path folder = dir / "in", out = dir / "out";
   fs::create_directories(folder);
@@ -243,8 +233,13 @@ TEST(JobListWaveTest, PlainPcmWavesFoundInFoldersAreNotListed) {
   }
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(Listed(BuildJobList({folder}, out)), expected);
-  // Named on the command line, every file is converted.
+  // Named on the command line, every file is converted; and so is every file found when the
+  // output is another depth or normalized.
   EXPECT_EQ(BuildJobList(named, out).size(), std::size(rows));
+  ListingOptions changing;
+  changing.outputDir = out;
+  changing.leavePlainPcm = false;
+  EXPECT_EQ(BuildJobList({folder}, changing).size(), std::size(rows));
 
   // Beside the sources, a WAVE file that is its own output name stays out whatever it holds.
   const std::pair<const char*, std::string> beside[] = {

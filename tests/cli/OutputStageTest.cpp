@@ -67,12 +67,9 @@ void WriteSource(const fs::path& path, int tag, const std::vector<float>& sample
 // Appends a "LIST"/"INFO" list with a title to a RIFF file and mends its size.
 void AppendInfoTitle(const fs::path& path) {
   std::string b = ReadAll(path);
-  const std::string text("Tone title\0\0", 12);
-  const auto u32 = [](std::uint32_t v) { return std::string(reinterpret_cast<char*>(&v), 4); };
   if (b.size() & 1) b += '\0';
-  b += "LIST" + u32(4 + 8 + 12) + "INFO" + "INAM" + u32(11) + text;
-  const std::string size = u32(static_cast<std::uint32_t>(b.size() - 8));
-  b.replace(4, 4, size);
+  b += test::RiffChunk("LIST", "INFO" + test::RiffChunk("INAM", std::string("Tone title\0", 11)));
+  b.replace(4, 4, test::U32(static_cast<std::uint32_t>(b.size() - 8)));
   WriteAll(path, b);
 }
 
@@ -228,18 +225,6 @@ TEST_F(OutputStageTest, APcm16WaveIsCopiedOrCutIntoSegmentsWithTheSameBytes) {
   EXPECT_TRUE(whole == convert(cut, dir / "cut.WAV")) << "segments differ from one run";
 }
 
-// A PCM WAVE file's bytes: `channels` of `bits`, with `data` as its samples.
-std::string PcmWave(int channels, int bits, const std::string& data) {
-  const auto u16 = [](std::uint16_t v) { return std::string(reinterpret_cast<char*>(&v), 2); };
-  const auto u32 = [](std::uint32_t v) { return std::string(reinterpret_cast<char*>(&v), 4); };
-  const int align = channels * bits / 8;
-  const std::string fmt =
-      u16(1) + u16(channels) + u32(kRate) + u32(kRate * align) + u16(align) + u16(bits);
-  std::string body = "WAVEfmt " + u32(16) + fmt + "data" + u32(data.size()) + data;
-  if (data.size() & 1) body += '\0';
-  return "RIFF" + u32(body.size()) + body;
-}
-
 TEST_F(OutputStageTest, StoredSamplesAreCopiedFileToFileAndAShrunkFileAsFarAsItGoes) {
   std::string data(4 * 100003, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = char((i * 7 + i / 3) % 253);
@@ -258,7 +243,8 @@ TEST_F(OutputStageTest, StoredSamplesAreCopiedFileToFileAndAShrunkFileAsFarAsItG
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const fs::path in = dir / "in.wav";
-    WriteAll(in, PcmWave(row.channels, row.bits, data.substr(0, row.dataBytes)));
+    WriteAll(in, test::WaveFile(1, row.channels, kRate, row.bits, row.channels * row.bits / 8,
+                                data.substr(0, row.dataBytes)));
     WaveSource source;
     ASSERT_EQ(source.Bind(in), "");
     // The header is 44 bytes.
