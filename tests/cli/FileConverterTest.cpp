@@ -228,11 +228,16 @@ TEST_F(FileConverterTest, AFullDiskSaysSoAndLeavesAnOldOutputAlone) {
   if (!small.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs";
   WriteAll(dir / "small/out.WAV", "the old output");
   converter.SetExistingFiles(ExistingFiles::kReplace);
-  // 350 KB of output do not fit; only the write itself finds out.
-  ExpectFailure(Fixture("cbr44_joint.mp3"), dir / "small/out.WAV",
-                "cannot write " + (dir / "small/out.WAV").native() + ": no space left on device");
-  EXPECT_EQ(ReadAll(dir / "small/out.WAV"), "the old output");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "small"), fs::directory_iterator()), 1);
+  // A PCM WAV's data are copied file to file into room reserved first, which takes no space.
+  WriteAll(dir / "pcm16.wav", test::WaveFile(1, 2, 44100, 16, 4, std::string(400000, '\x11')));
+  // 350 and 400 KB of output do not fit; only the write itself finds out.
+  for (const fs::path& source : {Fixture("cbr44_joint.mp3"), dir / "pcm16.wav"}) {
+    SCOPED_TRACE(source.filename());
+    ExpectFailure(source, dir / "small/out.WAV",
+                  "cannot write " + (dir / "small/out.WAV").native() + ": no space left on device");
+    EXPECT_EQ(ReadAll(dir / "small/out.WAV"), "the old output");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "small"), fs::directory_iterator()), 1);
+  }
 }
 
 // The command-line output is the decoder's own: equal to mpg123's, sample for sample, on every
