@@ -38,6 +38,11 @@ constexpr size_t kJunkLimit = size_t(1) << 20;
 constexpr size_t kRunMargin = size_t(64) << 10;
 // Frame headers that must follow each other before a file counts as MPEG audio.
 constexpr int kRequiredFrames = 4;
+// Where libmpg123 may find the info header of the first frame it decodes.
+constexpr size_t kInfoSearchBytes = kJunkLimit + kRunMargin;
+// The most frames an info header may claim and be used: more than 100 hours of the shortest
+// frames (which libmpg123 counts through in about 0.1 s).
+constexpr uint64_t kMaxInfoFrames = uint64_t(1) << 24;
 // Decoder calls that may deliver nothing before the first samples of a stream.
 constexpr int kFirstSampleTries = 64;
 
@@ -140,7 +145,11 @@ int32_t BoundFile::locate(const BindSettings& settings, Located& located) {
   if (spans.empty()) return MPEG_ERR_NOT_MPEG;
   spans_ = spans;
   decoder_ = std::make_unique<Decoder>(fd, std::move(spans));
-  return decoder_->create() ? MPEG_OK : MPEG_ERR_NO_MEMORY;
+  // libmpg123 counts through every frame an info header claims when it resamples, one by one:
+  // a forged count of four thousand million frames held a 9 KB file for minutes. A count past
+  // any real stream's leaves the header unused.
+  infoFrame_ = claimedInfoFrames(reader, located.audio, kInfoSearchBytes) <= kMaxInfoFrames;
+  return decoder_->create(true, infoFrame_) ? MPEG_OK : MPEG_ERR_NO_MEMORY;
 }
 
 // Measures the stream: frames, exact PCM length and the stream parameters.

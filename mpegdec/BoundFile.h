@@ -39,6 +39,8 @@ class BoundFile {
   // The open file (owned by this object) and the spans of frames that the decoder reads.
   int fd() const { return file_.get(); }
   const std::vector<FrameSpan>& spans() const { return spans_; }
+  // Whether the decoders of this file may use its Xing or Info header (Decoder::create).
+  bool infoFrame() const { return infoFrame_; }
   // The encoder delay a LAME header announces; -1 without one.
   long encoderDelay() const { return encoderDelay_; }
 
@@ -71,6 +73,7 @@ class BoundFile {
   long streamRate_ = 0;     // of the first frame: the rate delivered
   int samplesPerFrame_ = 0;
   std::vector<FrameSpan> spans_;
+  bool infoFrame_ = true;
   long encoderDelay_ = -1;
   uint64_t streamBytes_ = 0;
   int64_t totalSamples_ = 0;

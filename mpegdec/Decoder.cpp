@@ -61,13 +61,15 @@ Decoder::~Decoder() {
   if (handle_) mpg123_delete(handle_);
 }
 
-bool Decoder::create(bool gapless) {
+bool Decoder::create(bool gapless, bool infoFrame) {
   handle_ = mpg123_new(nullptr, nullptr);
   if (!handle_) return false;
-  const long keep = MPG123_QUIET | MPG123_FORCE_ENDIAN | (gapless ? MPG123_GAPLESS : 0);
+  const long keep = MPG123_QUIET | MPG123_FORCE_ENDIAN | (gapless ? MPG123_GAPLESS : 0) |
+                    (infoFrame ? 0 : MPG123_IGNORE_INFOFRAME);
   const long drop = (gapless ? 0 : MPG123_GAPLESS) | MPG123_FORCE_MONO | MPG123_FORCE_STEREO |
                     MPG123_FORCE_8BIT | MPG123_FORCE_FLOAT | MPG123_NO_RESYNC | MPG123_FUZZY |
-                    MPG123_BIG_ENDIAN | MPG123_NO_FRANKENSTEIN | MPG123_IGNORE_INFOFRAME;
+                    MPG123_BIG_ENDIAN | MPG123_NO_FRANKENSTEIN |
+                    (infoFrame ? MPG123_IGNORE_INFOFRAME : 0);
   return mpg123_param2(handle_, MPG123_VERBOSE, 0, 0) == MPG123_OK &&
          mpg123_param2(handle_, MPG123_ADD_FLAGS, keep, 0) == MPG123_OK &&
          mpg123_param2(handle_, MPG123_REMOVE_FLAGS, drop, 0) == MPG123_OK &&

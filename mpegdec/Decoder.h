@@ -64,8 +64,9 @@ class Decoder {
   };
 
   // Makes the libmpg123 handle; false when it cannot. Without `gapless` the decoder delivers
-  // every decoded sample, encoder delay and padding included.
-  bool create(bool gapless = true);
+  // every decoded sample, encoder delay and padding included. Without `infoFrame` a Xing or Info
+  // header is decoded as a plain frame, its counts and encoder delay unused.
+  bool create(bool gapless = true, bool infoFrame = true);
   // The output format of the next open: `channelMode` (MPEG_CHANNEL_*) says how two channels
   // become one when `channels` is 1; `sampleFormat` is an MPEG_SAMPLES_* value.
   bool setOutput(long rate, int channels, int channelMode, int sampleFormat);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/ByteOrder.h"
 
@@ -249,6 +250,23 @@ RiffKind locateRiffData(const ByteReader& read, uint64_t fileSize, ByteRange& ra
   }
   range = *data;
   return RiffKind::MpegAudio;
+}
+
+uint64_t claimedInfoFrames(const ByteReader& read, const ByteRange& range, size_t limit) {
+  std::vector<uint8_t> bytes(std::min<uint64_t>(range.size(), limit));
+  bytes.resize(read(range.begin, bytes.data(), bytes.size()));
+  uint64_t largest = 0;
+  // "Xing" or "Info", 4 bytes of flags; with flag 1 the frame count follows, big-endian.
+  for (size_t at = 0; at + 12 <= bytes.size(); ++at) {
+    const uint8_t* tag = bytes.data() + at;
+    if ((std::memcmp(tag, "Xing", 4) == 0 || std::memcmp(tag, "Info", 4) == 0) &&
+        (tag[7] & 1) != 0) {
+      const uint64_t frames =
+          uint64_t(tag[8]) << 24 | uint64_t(tag[9]) << 16 | uint64_t(tag[10]) << 8 | tag[11];
+      largest = std::max(largest, frames);
+    }
+  }
+  return largest;
 }
 
 void skipLeadingTags(const ByteReader& read, ByteRange& range) {

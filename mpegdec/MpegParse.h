@@ -80,6 +80,10 @@ struct FrameSpan {
 std::vector<FrameSpan> mapFrames(const ByteReader& read, const ByteRange& range, int required,
                                  size_t junkLimit);
 
+// The largest frame count that a Xing or Info header in the first `limit` bytes of `range`
+// claims; 0 when none claims one.
+uint64_t claimedInfoFrames(const ByteReader& read, const ByteRange& range, size_t limit);
+
 // Moves range.begin past ID3v2 tags (one or several) and a leading APEv2 tag.
 void skipLeadingTags(const ByteReader& read, ByteRange& range);
 // Moves range.end before ID3v1, APEv2 and Lyrics3v2 tags.

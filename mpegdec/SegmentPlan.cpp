@@ -104,7 +104,7 @@ class Walk {
 
   bool run(const BoundFile& file) {
     Decoder decoder(file.fd(), file.spans());
-    if (!decoder.create(false) || !decoder.startFrameWalk()) return false;
+    if (!decoder.create(false, file.infoFrame()) || !decoder.startFrameWalk()) return false;
     Decoder::FrameFacts first, previous, facts;
     size_t nextCut = 0;
     for (frames_ = 0; decoder.nextFrame(facts); ++frames_) {

@@ -17,7 +17,7 @@ SegmentPlayback::SegmentPlayback(const BoundFile& file, const SegmentSource& sou
       skip_(source.skipSamples) {}
 
 int32_t SegmentPlayback::start(int channelMode, int sampleFormat) {
-  if (!decoder_.create(false)) return MPEG_ERR_NO_MEMORY;
+  if (!decoder_.create(false, file_.infoFrame())) return MPEG_ERR_NO_MEMORY;
   if (!file_.configure(decoder_, channelMode, sampleFormat) || !decoder_.open()) {
     return MPEG_ERR_DECODE_FAILED;
   }

@@ -138,7 +138,7 @@ for wav in "$fixtures"/mp3/*.wav "$fixtures"/wav/*.wav "$fixtures"/wav/*.WAV; do
   cp "$wav" "$out/wave_reader/"
   cp "$wav" "$out/riff_lists/"
 done
-cp "$fixtures"/mp3/* "$out/mpegdec/"
+cp "$fixtures"/mp3/* "$fixtures"/mpeg-found/*.mp3 "$out/mpegdec/"
 
 for h in "${harnesses[@]}"; do
   echo "$h: $(find "$out/$h" -type f | wc -l) seeds"

@@ -124,6 +124,21 @@ TEST(MpegDecFormat, RateChangeIsResampledIntoTheAnnouncedFormat) {
   EXPECT_EQ(int(info.Time), int(std::lround(frames * 1000 / 44100)));
 }
 
+// An info header that claims billions of frames is left unused: libmpg123 counted through
+// every one of them when it resampled, and binding this 9 KB file took minutes.
+TEST(MpegDecRobustness, AForgedInfoFrameCountIsNotUsed) {
+  Instance instance;
+  const std::string path = std::string(QD_MP3_FIXTURES) + "/../mpeg-found/forged_info_count.mp3";
+  ASSERT_EQ(mpeg_SetFileName(instance.get(), path.c_str()), MPEG_OK);
+  ASSERT_EQ(mpeg_OpenFile(instance.get()), MPEG_OK);
+  const TMpegFileInfo info = instance.info();
+  EXPECT_LT(info.Frames, 100);
+  const Decoded decoded = readToEnd(instance.get());
+  EXPECT_EQ(decoded.error, 0);
+  const double ms = decoded.samples.size() / channelsOf(info) * 1000.0 / info.PlayBackRate;
+  EXPECT_NEAR(ms, info.Time, 0.5);
+}
+
 TEST(MpegDecContainers, JunkBetweenFramesLeavesNoTrace) {
   // Without the frame map, libmpg123's resync decodes the false frames in the junk as noise.
   EXPECT_TRUE(decodeFixture("junk_middle.mp3") == decodeFixture("cbr44_joint.mp3"));

@@ -121,6 +121,41 @@ TEST(MpegParse, FrameMapSkipsJunkAndCutFramesButKeepsStreamChanges) {
   EXPECT_EQ(spans[1].end, end);
 }
 
+TEST(MpegParse, TheLargestFrameCountThatAnInfoHeaderClaims) {
+  // A header: tag, flags, and with flag 1 a big-endian frame count.
+  const auto header = [](const char* tag, uint8_t flags, uint32_t frames) {
+    Bytes h(tag, tag + 4);
+    h.insert(h.end(), {0, 0, 0, flags, uint8_t(frames >> 24), uint8_t(frames >> 16),
+                       uint8_t(frames >> 8), uint8_t(frames)});
+    return h;
+  };
+  const auto at = [](size_t offset, const Bytes& h) {
+    Bytes b(offset + 64, 0x55);
+    std::copy(h.begin(), h.end(), b.begin() + long(offset));
+    return b;
+  };
+  const struct {
+    const char* name;
+    Bytes bytes;
+    uint64_t claimed;
+  } rows[] = {
+      {"Info with a count", at(36, header("Info", 0x0F, 1234)), 1234},
+      {"Xing with a count", at(21, header("Xing", 0x01, 0xFFFFFF03)), 0xFFFFFF03},
+      {"Xing without one", at(21, header("Xing", 0x0E, 0xFFFFFF03)), 0},
+      {"past the search", at(300, header("Info", 0x0F, 99)), 0},
+      {"none", Bytes(400, 0x55), 0},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(claimedInfoFrames(readerOf(row.bytes), ByteRange{0, row.bytes.size()}, 256),
+              row.claimed)
+        << row.name;
+  }
+  Bytes two = at(36, header("Info", 0x0F, 7));
+  const Bytes second = header("Xing", 0x01, 70000);
+  two.insert(two.end(), second.begin(), second.end());
+  EXPECT_EQ(claimedInfoFrames(readerOf(two), ByteRange{0, two.size()}, 1 << 20), 70000u);
+}
+
 TEST(MpegParse, RandomBytesAreHandledWithinBounds) {
   std::mt19937 random(7);
   for (int round = 0; round < 400; ++round) {
